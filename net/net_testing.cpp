@@ -1,0 +1,38 @@
+#include "net/net_testing.h"
+
+#include "platform/platform.h"
+
+namespace tessard::testing {
+
+std::uint32_t LoopbackAddress() { return platform::ParseDottedQuad("127.0.0.1"); }
+
+std::unique_ptr<Datagram> ReceiveWithin(UdpEndpoint& endpoint, std::uint32_t timeoutMs) {
+  const std::uint32_t start = platform::TickCount();
+  for (;;) {
+    if (auto datagram = endpoint.Receive()) return datagram;
+    if (platform::TickCount() - start >= timeoutMs) return nullptr;
+    platform::SleepAlertable(1);
+  }
+}
+
+std::uint16_t OpenPortPair(UdpEndpoint& first, UdpEndpoint& second) {
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    first.Open(0);
+    const std::uint16_t port = first.LocalPort();
+    if (port != 0 && port != 65535) {
+      second.Open(static_cast<std::uint16_t>(port + 1));
+      if (second.IsBound()) return port;
+    }
+    first.Close();
+    second.Close();
+  }
+  return 0;
+}
+
+std::uint16_t FindFreePortPair() {
+  UdpEndpoint first;
+  UdpEndpoint second;
+  return OpenPortPair(first, second);
+}
+
+}  // namespace tessard::testing

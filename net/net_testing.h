@@ -1,0 +1,25 @@
+// Helpers for tests that talk UDP over loopback.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "net/datagram.h"
+#include "net/udp_endpoint.h"
+
+namespace tessard::testing {
+
+// 127.0.0.1 in network order.
+std::uint32_t LoopbackAddress();
+
+// The next datagram that endpoint receives within timeoutMs, or none.
+std::unique_ptr<Datagram> ReceiveWithin(UdpEndpoint& endpoint, std::uint32_t timeoutMs);
+
+// A port P, below 65535, such that P and P + 1 were both free a moment ago.
+std::uint16_t FindFreePortPair();
+
+// Opens endpoints first and first + 1 on a free pair of ports and returns
+// the first port.
+std::uint16_t OpenPortPair(UdpEndpoint& first, UdpEndpoint& second);
+
+}  // namespace tessard::testing

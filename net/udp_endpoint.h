@@ -1,0 +1,53 @@
+// A UDP socket bound to one local port on every local address, with its
+// readiness event and the address it currently sends to.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "net/datagram.h"
+#include "net/net_address.h"
+#include "platform/platform.h"
+
+namespace tessard {
+
+// The largest datagram an endpoint delivers; longer ones are refused whole.
+constexpr std::int32_t kMaxDatagramSize = 520;
+
+class UdpEndpoint {
+ public:
+  UdpEndpoint() = default;
+  ~UdpEndpoint();
+  UdpEndpoint(const UdpEndpoint&) = delete;
+  UdpEndpoint& operator=(const UdpEndpoint&) = delete;
+
+  // Releases what the endpoint holds, then binds a new socket to port on
+  // every local address. Returns the socket handle on success and the
+  // socket library's error code on failure; IsBound() tells which.
+  std::int32_t Open(std::uint16_t port);
+  // Releases the event, then the socket.
+  void Close();
+
+  void SetDestination(const NetAddress& address);
+  void SetDestination(std::uint32_t networkAddress, std::uint16_t hostPort);
+  const NetAddress& Destination() const { return destination; }
+
+  // One datagram to the current destination, unchanged; false when the
+  // socket library refused it.
+  bool Send(const std::uint8_t* bytes, std::int32_t length);
+  // The next queued datagram of 1 to kMaxDatagramSize bytes, or none; never
+  // waits. Empty, oversized and unreadable datagrams are dropped silently.
+  std::unique_ptr<Datagram> Receive();
+
+  // True after an Open that bound its socket.
+  bool IsBound() const { return readinessEvent != nullptr; }
+  // The bound port in host order, 0 when there is none.
+  std::uint16_t LocalPort() const;
+
+ private:
+  platform::SocketHandle socketHandle = platform::kInvalidSocket;
+  platform::EventHandle readinessEvent = nullptr;
+  NetAddress destination;
+};
+
+}  // namespace tessard

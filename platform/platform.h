@@ -1,0 +1,137 @@
+// The one seam between Tessard and the operating system. posix.cpp and
+// windows.cpp each fill it; CMake compiles exactly one of them. Everything
+// above this header is free of operating-system names.
+#pragma once
+
+#include <cstdint>
+
+namespace tessard::platform {
+
+// Socket handles are pointer-sized on Windows and small integers on POSIX;
+// both fit here, and kInvalidSocket is the value of INVALID_SOCKET on both.
+using SocketHandle = std::intptr_t;
+constexpr SocketHandle kInvalidSocket = -1;
+
+// Winsock's readiness event; on POSIX a token that only says "selected".
+using EventHandle = void*;
+
+// The socket library's failure result for bind, sendto and recvfrom.
+constexpr int kSocketError = -1;
+
+// Socket error codes, in Winsock's numbering on every platform.
+constexpr int kErrorInterrupted = 10004;     // WSAEINTR
+constexpr int kErrorAccessDenied = 10013;    // WSAEACCES
+constexpr int kErrorFault = 10014;           // WSAEFAULT
+constexpr int kErrorInvalidArgument = 10022; // WSAEINVAL
+constexpr int kErrorTooManyFiles = 10024;    // WSAEMFILE
+constexpr int kErrorWouldBlock = 10035;      // WSAEWOULDBLOCK
+constexpr int kErrorNotSocket = 10038;       // WSAENOTSOCK
+constexpr int kErrorMessageSize = 10040;     // WSAEMSGSIZE
+constexpr int kErrorAddressInUse = 10048;    // WSAEADDRINUSE
+constexpr int kErrorAddressNotAvailable = 10049;  // WSAEADDRNOTAVAIL
+constexpr int kErrorNetworkUnreachable = 10051;   // WSAENETUNREACH
+constexpr int kErrorConnectionReset = 10054;      // WSAECONNRESET
+constexpr int kErrorNoBuffers = 10055;            // WSAENOBUFS
+constexpr int kErrorConnectionRefused = 10061;    // WSAECONNREFUSED
+constexpr int kErrorHostUnreachable = 10065;      // WSAEHOSTUNREACH
+constexpr int kErrorNotInitialised = 10093;       // WSANOTINITIALISED
+
+// An IPv4 socket address is handed to the calls below as the 16 bytes of
+// the platform's sockaddr_in: family (host order), port and address
+// (network order), eight zero bytes.
+constexpr int kSocketAddressSize = 16;
+
+// Socket library, once per process. Results are WSAStartup's and
+// WSACleanup's (0 on success).
+int SocketStartup();
+int SocketCleanup();
+
+// The last socket error of this thread, in Winsock's numbering.
+int LastSocketError();
+
+// socket(AF_INET, SOCK_DGRAM, 0); kInvalidSocket on failure.
+SocketHandle OpenUdpSocket();
+// bind(); 0 or kSocketError.
+int BindSocket(SocketHandle socket, const void* address16);
+// The locally bound port, in host order; 0 when it cannot be told.
+std::uint16_t LocalPort(SocketHandle socket);
+void CloseSocket(SocketHandle socket);
+
+// One datagram to address16: the byte count sent, or kSocketError.
+int SendTo(SocketHandle socket, const std::uint8_t* bytes, std::int32_t length,
+           const void* address16);
+// One datagram into buffer, its sender into address16: the byte count, or
+// kSocketError. A datagram longer than capacity is refused whole, never
+// cut: the result is kSocketError with LastSocketError() kErrorMessageSize,
+// and the datagram is gone.
+int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity, void* address16);
+
+// The readiness event of a socket: WSACreateEvent, WSAEventSelect for
+// FD_READ (which also makes the socket non-blocking), and the zero
+// time-out, alertable wait on it.
+EventHandle CreateReadinessEvent();
+void SelectForReading(SocketHandle socket, EventHandle event);
+bool WaitReadable(SocketHandle socket, EventHandle event);
+void CloseReadinessEvent(EventHandle event);
+
+std::uint16_t HostToNetwork16(std::uint16_t value);
+std::uint16_t NetworkToHost16(std::uint16_t value);
+
+// inet_addr: the dotted quad in network order, or 0xFFFFFFFF when the text
+// is not one.
+std::uint32_t ParseDottedQuad(const char* text);
+// gethostbyname: the first IPv4 address of the host, in network order.
+bool LookUpHost(const char* name, std::uint32_t* address);
+// inet_ntoa: the text lives in a buffer of the socket library's, valid
+// until the next call on this thread.
+const char* FormatDottedQuad(std::uint32_t address);
+
+// GetCurrentDirectoryA: the length written (without the terminator) when
+// it fits in size bytes; otherwise the size needed, buffer untouched;
+// 0 on failure.
+std::uint32_t CurrentDirectory(char* buffer, std::uint32_t size);
+// What joins a directory and a file name: "/" or "\".
+const char* PathSeparator();
+
+// GetPrivateProfileStringA: the value of key in section of the profile
+// file at path, or defaultValue, cut to size - 1 characters and always
+// terminated; the number of characters written.
+std::uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
+                                char* destination, std::uint32_t size, const char* path);
+
+// Milliseconds since the system started, wrapping at 2^32 (GetTickCount).
+std::uint32_t TickCount();
+// SleepEx(milliseconds, TRUE).
+void SleepAlertable(std::uint32_t milliseconds);
+
+// The keyboard. StartKeyboardWatch puts a terminal into non-canonical,
+// no-echo mode (undone by StopKeyboardWatch and at every normal exit).
+// KeyPressed never blocks and consumes nothing: true while a byte waits on
+// standard input; end of input or no input is never a key.
+void StartKeyboardWatch();
+bool KeyPressed();
+void StopKeyboardWatch();
+
+// SIGINT, SIGTERM and SIGHUP (Ctrl-C, Ctrl-Break, console close) are
+// caught and remembered; StopRequested tells whether one has arrived.
+void InstallStopHandlers();
+bool StopRequested();
+
+// Reopens standard output onto path, emptied, in text mode. On failure
+// returns false and puts the reason into reason (always terminated).
+bool ReopenStandardOutput(const char* path, char* reason, std::uint32_t reasonSize);
+// Writes text to standard output with every "\n" reaching the stream as
+// CR LF, so that a log is byte for byte the same on every platform.
+void WriteLogText(const char* text);
+
+// The runtime's low-level file calls, as the file reader uses them. Open
+// is for reading and writing, creates a missing file (empty, read and
+// write permission) and never truncates; -1 on failure.
+int OpenFileDescriptor(const char* path);
+int CloseFileDescriptor(int descriptor);
+// origin: 0 from the start, 1 from the current position, 2 from the end.
+std::int32_t SeekFileDescriptor(int descriptor, std::int32_t offset, int origin);
+std::int32_t TellFileDescriptor(int descriptor);
+std::int32_t ReadFileDescriptor(int descriptor, void* buffer, std::uint32_t length);
+
+}  // namespace tessard::platform

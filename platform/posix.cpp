@@ -1,0 +1,341 @@
+// The platform seam on POSIX systems, giving the behaviour that Winsock and
+// the Windows runtime show on the other side: Winsock's error numbers,
+// whole-datagram receives, profile files, CR LF log lines.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/profile_reader.h"
+
+namespace tessard::platform {
+namespace {
+
+static_assert(sizeof(sockaddr_in) == kSocketAddressSize);
+static_assert(offsetof(sockaddr_in, sin_family) == 0 && sizeof(sockaddr_in::sin_family) == 2);
+static_assert(offsetof(sockaddr_in, sin_port) == 2);
+static_assert(offsetof(sockaddr_in, sin_addr) == 4);
+
+constexpr int kErrorSystemCallFailure = 10107;  // WSASYSCALLFAILURE
+
+thread_local int lastSocketError = 0;
+
+int WinsockNumber(int error) {
+  switch (error) {
+    case EINTR: return kErrorInterrupted;
+    case EBADF: return kErrorNotSocket;
+    case EACCES: return kErrorAccessDenied;
+    case EFAULT: return kErrorFault;
+    case EINVAL: return kErrorInvalidArgument;
+    case EMFILE: return kErrorTooManyFiles;
+    case EAGAIN: return kErrorWouldBlock;
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK: return kErrorWouldBlock;
+#endif
+    case EINPROGRESS: return 10036;
+    case EALREADY: return 10037;
+    case ENOTSOCK: return kErrorNotSocket;
+    case EDESTADDRREQ: return 10039;
+    case EMSGSIZE: return kErrorMessageSize;
+    case EPROTOTYPE: return 10041;
+    case ENOPROTOOPT: return 10042;
+    case EPROTONOSUPPORT: return 10043;
+    case ESOCKTNOSUPPORT: return 10044;
+    case EOPNOTSUPP: return 10045;
+    case EPFNOSUPPORT: return 10046;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return kErrorAddressInUse;
+    case EADDRNOTAVAIL: return kErrorAddressNotAvailable;
+    case ENETDOWN: return 10050;
+    case ENETUNREACH: return kErrorNetworkUnreachable;
+    case ENETRESET: return 10052;
+    case ECONNABORTED: return 10053;
+    case ECONNRESET: return kErrorConnectionReset;
+    case ENOBUFS: return kErrorNoBuffers;
+    case ENOMEM: return kErrorNoBuffers;
+    case EISCONN: return 10056;
+    case ENOTCONN: return 10057;
+    case ESHUTDOWN: return 10058;
+    case ETIMEDOUT: return 10060;
+    case ECONNREFUSED: return kErrorConnectionRefused;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return kErrorHostUnreachable;
+    default: return kErrorSystemCallFailure;
+  }
+}
+
+int FailWith(int winsockError) {
+  lastSocketError = winsockError;
+  return kSocketError;
+}
+
+int FailFromErrno() { return FailWith(WinsockNumber(errno)); }
+
+int Descriptor(SocketHandle socket) { return static_cast<int>(socket); }
+
+// Any non-null value: on POSIX the event only records that the socket was
+// selected; readiness itself is asked of poll().
+char readinessToken;
+
+volatile sig_atomic_t stopRequested = 0;
+
+void OnStopSignal(int) { stopRequested = 1; }
+
+bool terminalModeSaved = false;
+termios savedTerminalMode;
+
+// A closed standard descriptor would be handed to the next socket or file
+// opened, and a socket on descriptor 0 would then look like a key press.
+void OccupyStandardDescriptors() {
+  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+    if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) {
+      const int opened = open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY);
+      if (opened != -1 && opened != descriptor) {
+        dup2(opened, descriptor);
+        close(opened);
+      }
+    }
+  }
+}
+
+void CopyText(const char* text, char* destination, std::uint32_t size) {
+  if (size == 0) return;
+  std::snprintf(destination, size, "%s", text);
+}
+
+}  // namespace
+
+int SocketStartup() { return 0; }
+
+int SocketCleanup() { return 0; }
+
+int LastSocketError() { return lastSocketError; }
+
+SocketHandle OpenUdpSocket() {
+  const int descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (descriptor == -1) {
+    FailFromErrno();
+    return kInvalidSocket;
+  }
+  fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+  return descriptor;
+}
+
+int BindSocket(SocketHandle socket, const void* address16) {
+  if (::bind(Descriptor(socket), static_cast<const sockaddr*>(address16), kSocketAddressSize) != 0) {
+    return FailFromErrno();
+  }
+  return 0;
+}
+
+std::uint16_t LocalPort(SocketHandle socket) {
+  sockaddr_in local{};
+  socklen_t length = sizeof(local);
+  if (::getsockname(Descriptor(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    return 0;
+  }
+  return ntohs(local.sin_port);
+}
+
+void CloseSocket(SocketHandle socket) {
+  if (socket != kInvalidSocket) ::close(Descriptor(socket));
+}
+
+int SendTo(SocketHandle socket, const std::uint8_t* bytes, std::int32_t length,
+           const void* address16) {
+  if (length < 0) return FailWith(kErrorInvalidArgument);
+  const ssize_t sent = ::sendto(Descriptor(socket), bytes, static_cast<std::size_t>(length), 0,
+                                static_cast<const sockaddr*>(address16), kSocketAddressSize);
+  if (sent < 0) return FailFromErrno();
+  return static_cast<int>(sent);
+}
+
+int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity,
+                void* address16) {
+  if (capacity < 0) return FailWith(kErrorInvalidArgument);
+  iovec part{buffer, static_cast<std::size_t>(capacity)};
+  msghdr message{};
+  message.msg_name = address16;
+  message.msg_namelen = kSocketAddressSize;
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  const ssize_t received = ::recvmsg(Descriptor(socket), &message, 0);
+  if (received < 0) return FailFromErrno();
+  // Linux cuts a long datagram to the buffer; Winsock refuses it, and so
+  // do we.
+  if ((message.msg_flags & MSG_TRUNC) != 0) return FailWith(kErrorMessageSize);
+  return static_cast<int>(received);
+}
+
+EventHandle CreateReadinessEvent() { return &readinessToken; }
+
+void SelectForReading(SocketHandle socket, EventHandle) {
+  const int flags = fcntl(Descriptor(socket), F_GETFL);
+  if (flags != -1) fcntl(Descriptor(socket), F_SETFL, flags | O_NONBLOCK);
+}
+
+bool WaitReadable(SocketHandle socket, EventHandle event) {
+  if (event == nullptr) return false;
+  pollfd watched{Descriptor(socket), POLLIN, 0};
+  return ::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLIN | POLLERR)) != 0;
+}
+
+void CloseReadinessEvent(EventHandle) {}
+
+std::uint16_t HostToNetwork16(std::uint16_t value) { return htons(value); }
+
+std::uint16_t NetworkToHost16(std::uint16_t value) { return ntohs(value); }
+
+std::uint32_t ParseDottedQuad(const char* text) { return ::inet_addr(text); }
+
+bool LookUpHost(const char* name, std::uint32_t* address) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  *address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+  ::freeaddrinfo(found);
+  return true;
+}
+
+const char* FormatDottedQuad(std::uint32_t address) {
+  thread_local char text[INET_ADDRSTRLEN];
+  in_addr value{};
+  value.s_addr = address;
+  if (::inet_ntop(AF_INET, &value, text, sizeof(text)) == nullptr) text[0] = '\0';
+  return text;
+}
+
+std::uint32_t CurrentDirectory(char* buffer, std::uint32_t size) {
+  if (size > 0 && ::getcwd(buffer, size) != nullptr) {
+    return static_cast<std::uint32_t>(std::strlen(buffer));
+  }
+  if (size > 0 && errno != ERANGE) return 0;
+  char* whole = ::getcwd(nullptr, 0);
+  if (whole == nullptr) return 0;
+  const auto needed = static_cast<std::uint32_t>(std::strlen(whole) + 1);
+  std::free(whole);
+  return needed;
+}
+
+const char* PathSeparator() { return "/"; }
+
+std::uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
+                                char* destination, std::uint32_t size, const char* path) {
+  std::string contents;
+  if (std::FILE* file = std::fopen(path, "rb")) {
+    char chunk[4096];
+    std::size_t count;
+    while ((count = std::fread(chunk, 1, sizeof(chunk), file)) > 0) contents.append(chunk, count);
+    std::fclose(file);
+  }
+  return ReadProfileValue(contents, section, key, defaultValue, destination, size);
+}
+
+std::uint32_t TickCount() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  const auto milliseconds = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                            static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<std::uint32_t>(milliseconds);
+}
+
+void SleepAlertable(std::uint32_t milliseconds) {
+  timespec pause{};
+  pause.tv_sec = milliseconds / 1000;
+  pause.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+  ::nanosleep(&pause, nullptr);  // a stop signal may cut it short, as it should
+}
+
+void StartKeyboardWatch() {
+  OccupyStandardDescriptors();
+  if (terminalModeSaved || !::isatty(STDIN_FILENO)) return;
+  if (::tcgetattr(STDIN_FILENO, &savedTerminalMode) != 0) return;
+  termios watching = savedTerminalMode;
+  watching.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  watching.c_cc[VMIN] = 1;
+  watching.c_cc[VTIME] = 0;
+  if (::tcsetattr(STDIN_FILENO, TCSANOW, &watching) != 0) return;
+  terminalModeSaved = true;
+  std::atexit(StopKeyboardWatch);
+}
+
+bool KeyPressed() {
+  int waiting = 0;
+  return ::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+void StopKeyboardWatch() {
+  if (!terminalModeSaved) return;
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminalMode);
+  terminalModeSaved = false;
+}
+
+void InstallStopHandlers() {
+  struct sigaction action{};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no restart: a stop cuts the pass's sleep short
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
+}
+
+bool StopRequested() { return stopRequested != 0; }
+
+bool ReopenStandardOutput(const char* path, char* reason, std::uint32_t reasonSize) {
+  std::fflush(stdout);
+  if (std::freopen(path, "w", stdout) != nullptr) return true;
+  CopyText(std::strerror(errno), reason, reasonSize);
+  // Keep the stream usable and descriptor 1 taken: the log output is lost,
+  // nothing else is.
+  std::freopen("/dev/null", "w", stdout);
+  return false;
+}
+
+void WriteLogText(const char* text) {
+  const char* start = text;
+  for (const char* at = text; *at != '\0'; ++at) {
+    if (*at != '\n') continue;
+    std::fwrite(start, 1, static_cast<std::size_t>(at - start), stdout);
+    std::fwrite("\r\n", 1, 2, stdout);
+    start = at + 1;
+  }
+  std::fputs(start, stdout);
+}
+
+int OpenFileDescriptor(const char* path) {
+  return ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+}
+
+int CloseFileDescriptor(int descriptor) { return ::close(descriptor); }
+
+std::int32_t SeekFileDescriptor(int descriptor, std::int32_t offset, int origin) {
+  const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
+  return static_cast<std::int32_t>(::lseek(descriptor, offset, whence));
+}
+
+std::int32_t TellFileDescriptor(int descriptor) {
+  return static_cast<std::int32_t>(::lseek(descriptor, 0, SEEK_CUR));
+}
+
+std::int32_t ReadFileDescriptor(int descriptor, void* buffer, std::uint32_t length) {
+  return static_cast<std::int32_t>(::read(descriptor, buffer, length));
+}
+
+}  // namespace tessard::platform

@@ -1,0 +1,3 @@
+#include "relay/relay_program.h"
+
+int main() { return tessard::RunRelay(); }

@@ -1,0 +1,12 @@
+// The relay from start-up to stop.
+#pragma once
+
+namespace tessard {
+
+// Announces the relay, loads its settings, opens its endpoints, carries
+// traffic until a key or a stop request, and writes out the log. Returns
+// the process exit status: 0 after a normal stop, 1 when the relay could
+// not start.
+int RunRelay();
+
+}  // namespace tessard

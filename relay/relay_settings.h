@@ -1,0 +1,46 @@
+// The relay's four options, read once at start-up from TESSARD.INI in the
+// current directory.
+#pragma once
+
+#include <cstdint>
+
+namespace tessard {
+
+constexpr std::uint32_t kSettingsTextSize = 256;  // 255 characters and the terminator
+
+struct RelaySettings {
+  std::uint16_t listenPort = 0;     // host order; the auxiliary port is one above
+  std::uint16_t serverPort = 0;     // host order; the auxiliary port is one above
+  std::uint32_t serverAddress = 0;  // network order
+  char logPath[kSettingsTextSize] = {};
+  char settingsPath[kSettingsTextSize] = {};
+};
+
+// What start-up has to tell the user about the settings.
+struct SettingsOutcome {
+  bool pathFits = true;      // the settings path fitted its buffer; nothing was read otherwise
+  bool hostResolved = true;  // false: serverAddress is 255.255.255.255
+  char serverHost[kSettingsTextSize] = {};  // the "IP" value as read
+};
+
+// The one process-wide settings record.
+extern RelaySettings relaySettings;
+
+// Fills relaySettings from the settings file: its path from the current
+// directory, then every option (missing ones take their defaults). Needs
+// the socket library started, for host resolution.
+SettingsOutcome LoadSettings();
+
+// Reads every option from the file at settings.settingsPath into settings.
+SettingsOutcome ReadSettingsFile(RelaySettings& settings);
+
+// A dotted quad as it stands, else the first address of the named host, in
+// network order; 0xFFFFFFFF when neither works (resolved is then false).
+std::uint32_t ResolveHost(const char* text, bool* resolved = nullptr);
+
+// The decimal conversion of the port options: leading white space, an
+// optional sign, digits up to the first non-digit (none give 0), and the
+// low 16 bits kept.
+std::uint16_t ParsePort(const char* text);
+
+}  // namespace tessard
