@@ -1,0 +1,90 @@
+#include "net/udp_endpoint.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "net/net_testing.h"
+#include "platform/platform.h"
+
+namespace tessard {
+namespace {
+
+using testing::LoopbackAddress;
+using testing::ReceiveWithin;
+
+constexpr std::uint32_t kWaitMs = 1000;
+constexpr std::uint32_t kQuietMs = 100;
+
+class UdpEndpointTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_GT(receiver.Open(0), 0);
+    ASSERT_TRUE(receiver.IsBound());
+    ASSERT_GT(sender.Open(0), 0);
+    sender.SetDestination(LoopbackAddress(), receiver.LocalPort());
+  }
+
+  bool SendSized(std::int32_t length, std::uint8_t fill) {
+    const std::string bytes(static_cast<std::size_t>(length), static_cast<char>(fill));
+    return sender.Send(reinterpret_cast<const std::uint8_t*>(bytes.data()), length);
+  }
+
+  UdpEndpoint receiver;
+  UdpEndpoint sender;
+};
+
+TEST_F(UdpEndpointTest, ReceivesUpTo520BytesWholeAndRefusesLongerOrEmpty) {
+  EXPECT_EQ(receiver.Receive(), nullptr);  // nothing queued: none, at once
+
+  ASSERT_TRUE(SendSized(520, 0xA5));
+  auto whole = ReceiveWithin(receiver, kWaitMs);
+  ASSERT_NE(whole, nullptr);
+  EXPECT_EQ(whole->length, 520);
+  EXPECT_EQ(whole->bytes[519], 0xA5);
+  EXPECT_EQ(whole->source.HostPort(), sender.LocalPort());
+  EXPECT_STREQ(whole->source.FormatAddress(), "127.0.0.1");
+
+  ASSERT_TRUE(SendSized(521, 0x11));
+  ASSERT_TRUE(SendSized(0, 0));
+  ASSERT_TRUE(SendSized(1, 0x22));
+  auto next = ReceiveWithin(receiver, kWaitMs);
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(next->length, 1);
+  EXPECT_EQ(next->bytes[0], 0x22);
+  EXPECT_EQ(ReceiveWithin(receiver, kQuietMs), nullptr);  // nothing of the refused ones later
+}
+
+TEST_F(UdpEndpointTest, ReopeningReleasesTheEarlierSocket) {
+  const std::uint16_t first = receiver.LocalPort();
+  receiver.Open(0);
+  UdpEndpoint other;
+  EXPECT_GT(other.Open(first), 0) << "the first socket should have been closed";
+  receiver.Close();
+  EXPECT_FALSE(receiver.IsBound());
+  EXPECT_EQ(receiver.Receive(), nullptr);
+  EXPECT_FALSE(receiver.Send(reinterpret_cast<const std::uint8_t*>("x"), 1));
+}
+
+TEST_F(UdpEndpointTest, ATakenPortGivesTheSocketErrorAndNoDatagrams) {
+  UdpEndpoint rival;
+  EXPECT_EQ(rival.Open(receiver.LocalPort()), platform::kErrorAddressInUse);
+  EXPECT_FALSE(rival.IsBound());
+  ASSERT_TRUE(SendSized(4, 1));
+  EXPECT_EQ(ReceiveWithin(rival, kQuietMs), nullptr);
+  EXPECT_NE(ReceiveWithin(receiver, kWaitMs), nullptr);
+}
+
+TEST_F(UdpEndpointTest, SendsToWhateverDestinationItHoldsNow) {
+  UdpEndpoint second;
+  ASSERT_GT(second.Open(0), 0);
+  const NetAddress there(LoopbackAddress(), second.LocalPort());
+  sender.SetDestination(there);
+  EXPECT_TRUE(sender.Destination().Equals(there));
+  ASSERT_TRUE(SendSized(3, 7));
+  EXPECT_NE(ReceiveWithin(second, kWaitMs), nullptr);
+  EXPECT_EQ(ReceiveWithin(receiver, kQuietMs), nullptr);
+}
+
+}  // namespace
+}  // namespace tessard

@@ -19,15 +19,15 @@ using EventHandle = void*;
 constexpr int kSocketError = -1;
 
 // Socket error codes, in Winsock's numbering on every platform.
-constexpr int kErrorInterrupted = 10004;     // WSAEINTR
-constexpr int kErrorAccessDenied = 10013;    // WSAEACCES
-constexpr int kErrorFault = 10014;           // WSAEFAULT
-constexpr int kErrorInvalidArgument = 10022; // WSAEINVAL
-constexpr int kErrorTooManyFiles = 10024;    // WSAEMFILE
-constexpr int kErrorWouldBlock = 10035;      // WSAEWOULDBLOCK
-constexpr int kErrorNotSocket = 10038;       // WSAENOTSOCK
-constexpr int kErrorMessageSize = 10040;     // WSAEMSGSIZE
-constexpr int kErrorAddressInUse = 10048;    // WSAEADDRINUSE
+constexpr int kErrorInterrupted = 10004;          // WSAEINTR
+constexpr int kErrorAccessDenied = 10013;         // WSAEACCES
+constexpr int kErrorFault = 10014;                // WSAEFAULT
+constexpr int kErrorInvalidArgument = 10022;      // WSAEINVAL
+constexpr int kErrorTooManyFiles = 10024;         // WSAEMFILE
+constexpr int kErrorWouldBlock = 10035;           // WSAEWOULDBLOCK
+constexpr int kErrorNotSocket = 10038;            // WSAENOTSOCK
+constexpr int kErrorMessageSize = 10040;          // WSAEMSGSIZE
+constexpr int kErrorAddressInUse = 10048;         // WSAEADDRINUSE
 constexpr int kErrorAddressNotAvailable = 10049;  // WSAEADDRNOTAVAIL
 constexpr int kErrorNetworkUnreachable = 10051;   // WSAENETUNREACH
 constexpr int kErrorConnectionReset = 10054;      // WSAECONNRESET

@@ -38,45 +38,82 @@ thread_local int lastSocketError = 0;
 
 int WinsockNumber(int error) {
   switch (error) {
-    case EINTR: return kErrorInterrupted;
-    case EBADF: return kErrorNotSocket;
-    case EACCES: return kErrorAccessDenied;
-    case EFAULT: return kErrorFault;
-    case EINVAL: return kErrorInvalidArgument;
-    case EMFILE: return kErrorTooManyFiles;
-    case EAGAIN: return kErrorWouldBlock;
+    case EINTR:
+      return kErrorInterrupted;
+    case EBADF:
+      return kErrorNotSocket;
+    case EACCES:
+      return kErrorAccessDenied;
+    case EFAULT:
+      return kErrorFault;
+    case EINVAL:
+      return kErrorInvalidArgument;
+    case EMFILE:
+      return kErrorTooManyFiles;
+    case EAGAIN:
+      return kErrorWouldBlock;
 #if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK: return kErrorWouldBlock;
+    case EWOULDBLOCK:
+      return kErrorWouldBlock;
 #endif
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return kErrorNotSocket;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return kErrorMessageSize;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
-    case EOPNOTSUPP: return 10045;
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return kErrorAddressInUse;
-    case EADDRNOTAVAIL: return kErrorAddressNotAvailable;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return kErrorNetworkUnreachable;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: return kErrorConnectionReset;
-    case ENOBUFS: return kErrorNoBuffers;
-    case ENOMEM: return kErrorNoBuffers;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case ESHUTDOWN: return 10058;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return kErrorConnectionRefused;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return kErrorHostUnreachable;
-    default: return kErrorSystemCallFailure;
+    case EINPROGRESS:
+      return 10036;
+    case EALREADY:
+      return 10037;
+    case ENOTSOCK:
+      return kErrorNotSocket;
+    case EDESTADDRREQ:
+      return 10039;
+    case EMSGSIZE:
+      return kErrorMessageSize;
+    case EPROTOTYPE:
+      return 10041;
+    case ENOPROTOOPT:
+      return 10042;
+    case EPROTONOSUPPORT:
+      return 10043;
+    case ESOCKTNOSUPPORT:
+      return 10044;
+    case EOPNOTSUPP:
+      return 10045;
+    case EPFNOSUPPORT:
+      return 10046;
+    case EAFNOSUPPORT:
+      return 10047;
+    case EADDRINUSE:
+      return kErrorAddressInUse;
+    case EADDRNOTAVAIL:
+      return kErrorAddressNotAvailable;
+    case ENETDOWN:
+      return 10050;
+    case ENETUNREACH:
+      return kErrorNetworkUnreachable;
+    case ENETRESET:
+      return 10052;
+    case ECONNABORTED:
+      return 10053;
+    case ECONNRESET:
+      return kErrorConnectionReset;
+    case ENOBUFS:
+      return kErrorNoBuffers;
+    case ENOMEM:
+      return kErrorNoBuffers;
+    case EISCONN:
+      return 10056;
+    case ENOTCONN:
+      return 10057;
+    case ESHUTDOWN:
+      return 10058;
+    case ETIMEDOUT:
+      return 10060;
+    case ECONNREFUSED:
+      return kErrorConnectionRefused;
+    case EHOSTDOWN:
+      return 10064;
+    case EHOSTUNREACH:
+      return kErrorHostUnreachable;
+    default:
+      return kErrorSystemCallFailure;
   }
 }
 
@@ -138,7 +175,8 @@ SocketHandle OpenUdpSocket() {
 }
 
 int BindSocket(SocketHandle socket, const void* address16) {
-  if (::bind(Descriptor(socket), static_cast<const sockaddr*>(address16), kSocketAddressSize) != 0) {
+  if (::bind(Descriptor(socket), static_cast<const sockaddr*>(address16), kSocketAddressSize) !=
+      0) {
     return FailFromErrno();
   }
   return 0;
@@ -166,8 +204,7 @@ int SendTo(SocketHandle socket, const std::uint8_t* bytes, std::int32_t length,
   return static_cast<int>(sent);
 }
 
-int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity,
-                void* address16) {
+int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity, void* address16) {
   if (capacity < 0) return FailWith(kErrorInvalidArgument);
   iovec part{buffer, static_cast<std::size_t>(capacity)};
   msghdr message{};
@@ -289,11 +326,12 @@ void StopKeyboardWatch() {
 }
 
 void InstallStopHandlers() {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no restart: a stop cuts the pass's sleep short
-  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(signalNumber, &action, nullptr);
 }
 
 bool StopRequested() { return stopRequested != 0; }

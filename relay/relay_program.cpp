@@ -69,9 +69,10 @@ int RunRelay() {
   const SettingsOutcome outcome = LoadSettings();
   if (!outcome.pathFits) {
     std::printf("\n");
-    ReportProblem("the current directory is too long: the path of TESSARD.INI in it must fit in %d "
-                  "characters",
-                  static_cast<int>(kSettingsTextSize - 1));
+    ReportProblem(
+        "the current directory is too long: the path of TESSARD.INI in it must fit in %d "
+        "characters",
+        static_cast<int>(kSettingsTextSize - 1));
     NetCleanup();
     return 1;
   }

@@ -63,7 +63,8 @@ SettingsOutcome ReadSettingsFile(RelaySettings& settings) {
 SettingsOutcome LoadSettings() {
   char* path = relaySettings.settingsPath;
   const std::uint32_t directoryLength = platform::CurrentDirectory(path, kSettingsTextSize);
-  const std::size_t suffixLength = std::strlen(platform::PathSeparator()) + sizeof(kSettingsFileName) - 1;
+  const std::size_t suffixLength =
+      std::strlen(platform::PathSeparator()) + sizeof(kSettingsFileName) - 1;
   if (directoryLength == 0 || directoryLength + suffixLength >= kSettingsTextSize) {
     path[0] = '\0';
     SettingsOutcome refused;

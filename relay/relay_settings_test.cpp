@@ -1,0 +1,123 @@
+#include "relay/relay_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace tessard {
+namespace {
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory = std::filesystem::temp_directory_path() /
+                (std::string("tessard-settings-") +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(directory);
+  }
+  void TearDown() override { std::filesystem::remove_all(directory); }
+
+  RelaySettings Read(const std::string& contents, SettingsOutcome* outcome = nullptr) {
+    const std::filesystem::path path = directory / "TESSARD.INI";
+    std::ofstream(path, std::ios::binary) << contents;
+    RelaySettings settings;
+    std::snprintf(settings.settingsPath, sizeof(settings.settingsPath), "%s",
+                  path.string().c_str());
+    const SettingsOutcome result = ReadSettingsFile(settings);
+    if (outcome != nullptr) *outcome = result;
+    return settings;
+  }
+
+  std::filesystem::path directory;
+};
+
+TEST_F(SettingsFileTest, DefaultsWhenFileSectionOrKeyIsMissing) {
+  for (const char* contents : {"", "[Other]\nPort=1\n", "[Proxy]\n[Server]\n"}) {
+    const RelaySettings settings = Read(contents);
+    EXPECT_EQ(settings.listenPort, 15000);
+    EXPECT_EQ(settings.serverPort, 382);
+    EXPECT_EQ(settings.serverAddress, platform::ParseDottedQuad("127.0.0.1"));
+    EXPECT_STREQ(settings.logPath, "packets.txt");
+  }
+}
+
+TEST_F(SettingsFileTest, ReadsEveryOption) {
+  SettingsOutcome outcome;
+  const RelaySettings settings = Read(
+      "[proxy]\r\nlog = \"my log.txt\"\r\nport=2000\r\n[SERVER]\r\nip=10.0.0.7\r\nPORT=3000\r\n",
+      &outcome);
+  EXPECT_STREQ(settings.logPath, "my log.txt");
+  EXPECT_EQ(settings.listenPort, 2000);
+  EXPECT_EQ(settings.serverAddress, platform::ParseDottedQuad("10.0.0.7"));
+  EXPECT_EQ(settings.serverPort, 3000);
+  EXPECT_TRUE(outcome.hostResolved);
+  EXPECT_STREQ(outcome.serverHost, "10.0.0.7");
+}
+
+TEST_F(SettingsFileTest, CutsALongLogPathTo255Characters) {
+  const RelaySettings settings = Read("[Proxy]\nLog=" + std::string(300, 'L') + "\n");
+  EXPECT_EQ(std::string(settings.logPath), std::string(255, 'L'));
+}
+
+TEST_F(SettingsFileTest, ResolvesTheServerOrFallsBackToAllOnes) {
+  SettingsOutcome outcome;
+  EXPECT_EQ(Read("[Server]\nIP=localhost\n", &outcome).serverAddress,
+            platform::ParseDottedQuad("127.0.0.1"));
+  EXPECT_TRUE(outcome.hostResolved);
+  EXPECT_EQ(Read("[Server]\nIP=999.999.999.999\n", &outcome).serverAddress, 0xFFFFFFFFu);
+  EXPECT_FALSE(outcome.hostResolved);
+  EXPECT_STREQ(outcome.serverHost, "999.999.999.999");
+}
+
+TEST(ParsePort, ConvertsLikeTheRuntimeAndKeepsTheLow16Bits) {
+  EXPECT_EQ(ParsePort("15000"), 15000);
+  EXPECT_EQ(ParsePort("65535"), 65535);
+  EXPECT_EQ(ParsePort("65536"), 0);
+  EXPECT_EQ(ParsePort("70000"), 4464);
+  EXPECT_EQ(ParsePort("-1"), 65535);
+  EXPECT_EQ(ParsePort("+42"), 42);
+  EXPECT_EQ(ParsePort(" \t 123abc"), 123);
+  EXPECT_EQ(ParsePort("abc"), 0);
+  EXPECT_EQ(ParsePort(""), 0);
+  EXPECT_EQ(ParsePort("- 5"), 0);
+  // Beyond 32 bits the conversion saturates, as the C runtime's does.
+  EXPECT_EQ(ParsePort("99999999999999999999"), 0xFFFF);
+  EXPECT_EQ(ParsePort("-99999999999999999999"), 0);
+}
+
+TEST(ResolveHost, TakesADottedQuadWithoutALookup) {
+  bool resolved = false;
+  EXPECT_EQ(ResolveHost("192.168.1.20", &resolved), platform::ParseDottedQuad("192.168.1.20"));
+  EXPECT_TRUE(resolved);
+  EXPECT_EQ(ResolveHost("999.999.999.999", &resolved), 0xFFFFFFFFu);
+  EXPECT_FALSE(resolved);
+}
+
+TEST(LoadSettings, ReadsTheFileOfTheCurrentDirectory) {
+  const std::filesystem::path previous = std::filesystem::current_path();
+  const std::filesystem::path directory =
+      std::filesystem::temp_directory_path() / "tessard-load-settings";
+  std::filesystem::create_directories(directory);
+  std::ofstream(directory / "TESSARD.INI") << "[Proxy]\nPort=65535\n";
+  std::filesystem::current_path(directory);
+  const SettingsOutcome outcome = LoadSettings();
+  std::filesystem::current_path(previous);
+  std::filesystem::remove_all(directory);
+
+  EXPECT_TRUE(outcome.pathFits);
+  const std::string path = relaySettings.settingsPath;
+  const std::string suffix =
+      std::string("tessard-load-settings") + platform::PathSeparator() + "TESSARD.INI";
+  ASSERT_GE(path.size(), suffix.size());
+  EXPECT_EQ(path.substr(path.size() - suffix.size()), suffix);
+  EXPECT_EQ(relaySettings.listenPort, 65535);
+  EXPECT_EQ(static_cast<std::uint16_t>(relaySettings.listenPort + 1), 0);
+}
+
+}  // namespace
+}  // namespace tessard

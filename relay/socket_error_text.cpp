@@ -15,11 +15,9 @@ struct NamedCode {
 // The errors that opening an endpoint can meet and that the library's
 // name table leaves out.
 constexpr NamedCode kOpenErrorNames[] = {
-    {10013, "WSAEACCES"},         {10024, "WSAEMFILE"},
-    {10043, "WSAEPROTONOSUPPORT"}, {10044, "WSAESOCKTNOSUPPORT"},
-    {10047, "WSAEAFNOSUPPORT"},   {10048, "WSAEADDRINUSE"},
-    {10049, "WSAEADDRNOTAVAIL"},  {10055, "WSAENOBUFS"},
-    {10107, "WSASYSCALLFAILURE"},
+    {10013, "WSAEACCES"},          {10024, "WSAEMFILE"},       {10043, "WSAEPROTONOSUPPORT"},
+    {10044, "WSAESOCKTNOSUPPORT"}, {10047, "WSAEAFNOSUPPORT"}, {10048, "WSAEADDRINUSE"},
+    {10049, "WSAEADDRNOTAVAIL"},   {10055, "WSAENOBUFS"},      {10107, "WSASYSCALLFAILURE"},
 };
 
 const char* NameOf(std::int32_t code) {

@@ -1,0 +1,39 @@
+// A child process for the whole-program tests: started in a directory of
+// the test's choosing, with a pipe on its standard input and its standard
+// output and error written to files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tessard::testing {
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  // A child still running is killed.
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts program (no arguments) in workingDirectory.
+  bool Start(const std::string& program, const std::string& workingDirectory,
+             const std::string& stdoutPath, const std::string& stderrPath);
+  // Writes bytes to the child's standard input.
+  bool WriteToStandardInput(const std::string& bytes);
+  // Asks the child to stop as SIGTERM (or a console close) does.
+  bool RequestStop();
+  // Waits up to timeoutMs for the child to end; its exit status, or -1
+  // when it did not end in time or ended by a signal.
+  int WaitForExit(std::uint32_t timeoutMs);
+  bool Running() const { return running; }
+  // Ends the child at once and reaps it.
+  void Kill();
+
+ private:
+  std::intptr_t process = -1;
+  std::intptr_t inputPipe = -1;
+  bool running = false;
+};
+
+}  // namespace tessard::testing

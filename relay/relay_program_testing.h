@@ -1,0 +1,68 @@
+// A harness for the whole-program tests: the real tessard in a directory of
+// its own, with a fake client and a fake server on loopback.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "net/datagram.h"
+#include "net/udp_endpoint.h"
+#include "platform/child_process.h"
+
+namespace tessard::testing {
+
+constexpr std::uint32_t kDeliveryTimeoutMs = 2000;
+// Long enough to be sure that a datagram is not coming, at 10 ms a pass.
+constexpr std::uint32_t kSilenceTimeoutMs = 300;
+
+std::string ReadWholeFile(const std::filesystem::path& path);
+void WriteWholeFile(const std::filesystem::path& path, const std::string& contents);
+std::string Bytes(const Datagram& datagram);
+
+class RelayHarness {
+ public:
+  // A fresh directory; fake server endpoints on a free port pair, and a
+  // free pair for the relay to listen on.
+  RelayHarness();
+  ~RelayHarness();
+
+  // The TESSARD.INI that routes the relay's free pair to the fake server,
+  // with extraProxy and extraServer lines added to each section.
+  std::string RoutedSettings(const std::string& extraProxy = "",
+                             const std::string& extraServer = "") const;
+  // Starts tessard in workingDirectory (the harness directory by default)
+  // with settings written to its TESSARD.INI (none when empty).
+  bool Start(const std::string& settings, const std::filesystem::path& workingDirectory = {});
+  // Starts with RoutedSettings() and waits until both pairs carry traffic.
+  bool StartRouted();
+  // Sends a probe over the auxiliary pair until the server receives it:
+  // then both endpoints of the relay are open.
+  bool WaitUntilRelaying();
+
+  // Sends bytes from one of the fake peers' endpoints to a relay port.
+  void SendToRelay(UdpEndpoint& from, std::uint16_t port, const std::string& bytes);
+
+  // Writes one byte to the relay's standard input and waits for its exit
+  // status (-1 when it did not end in time).
+  int StopByKey();
+  int WaitForExit();
+
+  std::string Console() const { return ReadWholeFile(directory / "console.txt"); }
+  std::string Errors() const { return ReadWholeFile(directory / "errors.txt"); }
+  std::string Log(const std::string& name = "packets.txt") const {
+    return ReadWholeFile(directory / name);
+  }
+
+  std::filesystem::path directory;
+  std::uint16_t relayPort = 0;  // the game port; aux is one above
+  std::uint16_t serverPort = 0;
+  UdpEndpoint serverGame;
+  UdpEndpoint serverAux;
+  UdpEndpoint clientGame;
+  UdpEndpoint clientAux;
+  ChildProcess relay;
+};
+
+}  // namespace tessard::testing
