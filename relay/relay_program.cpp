@@ -96,6 +96,7 @@ int RunRelay() {
 
   NetCleanup();
   FinishInspection();
+  std::fflush(stdout);  // the log is safe on disk before anything else can end the process
   auxEndpoint.Close();
   gameEndpoint.Close();
   platform::StopKeyboardWatch();

@@ -1,0 +1,235 @@
+// The platform seam on Windows: Winsock 2, the kernel's profile, time and
+// console services, and the C runtime's low-level file calls, each called
+// by its own name.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#define _WINSOCK_DEPRECATED_NO_WARNINGS
+#define _CRT_SECURE_NO_WARNINGS
+#include <winsock2.h>
+#include <windows.h>
+#include <conio.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace tessard::platform {
+namespace {
+
+static_assert(sizeof(sockaddr_in) == kSocketAddressSize);
+
+constexpr int kOpenFlags = _O_RDWR | _O_CREAT | _O_BINARY;  // 0x8102
+constexpr int kOpenMode = _S_IREAD | _S_IWRITE;             // 0x180
+static_assert(kOpenFlags == 0x8102 && kOpenMode == 0x180);
+
+SOCKET Native(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+
+volatile LONG stopRequested = 0;
+HANDLE processEnding = nullptr;
+
+void SignalProcessEnding() {
+  if (processEnding != nullptr) SetEvent(processEnding);
+}
+
+BOOL WINAPI OnConsoleControl(DWORD controlType) {
+  switch (controlType) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      InterlockedExchange(&stopRequested, 1);
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+      // Windows ends the process as soon as this returns: give the loop
+      // the time to write the stored log out first.
+      InterlockedExchange(&stopRequested, 1);
+      if (processEnding != nullptr) WaitForSingleObject(processEnding, 4500);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+bool BytesWaitingInFile(HANDLE input) {
+  LARGE_INTEGER size{};
+  LARGE_INTEGER position{};
+  LARGE_INTEGER none{};
+  return GetFileSizeEx(input, &size) && SetFilePointerEx(input, none, &position, FILE_CURRENT) &&
+         position.QuadPart < size.QuadPart;
+}
+
+void CopyText(const char* text, char* destination, std::uint32_t size) {
+  if (size == 0) return;
+  std::snprintf(destination, size, "%s", text);
+}
+
+}  // namespace
+
+int SocketStartup() {
+  WSADATA data;
+  return WSAStartup(0x0202, &data);
+}
+
+int SocketCleanup() { return WSACleanup(); }
+
+int LastSocketError() { return WSAGetLastError(); }
+
+SocketHandle OpenUdpSocket() {
+  const SOCKET created = socket(AF_INET, SOCK_DGRAM, 0);
+  if (created == INVALID_SOCKET) return kInvalidSocket;
+  // Processes the relay's tests start must not inherit its ports.
+  SetHandleInformation(reinterpret_cast<HANDLE>(created), HANDLE_FLAG_INHERIT, 0);
+  return static_cast<SocketHandle>(created);
+}
+
+int BindSocket(SocketHandle socket, const void* address16) {
+  return bind(Native(socket), static_cast<const sockaddr*>(address16), kSocketAddressSize) ==
+                 SOCKET_ERROR
+             ? kSocketError
+             : 0;
+}
+
+std::uint16_t LocalPort(SocketHandle socket) {
+  sockaddr_in local{};
+  int length = sizeof(local);
+  if (getsockname(Native(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) return 0;
+  return ntohs(local.sin_port);
+}
+
+void CloseSocket(SocketHandle socket) {
+  if (socket != kInvalidSocket) closesocket(Native(socket));
+}
+
+int SendTo(SocketHandle socket, const std::uint8_t* bytes, std::int32_t length,
+           const void* address16) {
+  return sendto(Native(socket), reinterpret_cast<const char*>(bytes), length, 0,
+                static_cast<const sockaddr*>(address16), kSocketAddressSize);
+}
+
+int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity,
+                void* address16) {
+  int addressLength = kSocketAddressSize;
+  // Winsock refuses a datagram longer than the buffer with WSAEMSGSIZE.
+  return recvfrom(Native(socket), reinterpret_cast<char*>(buffer), capacity, 0,
+                  static_cast<sockaddr*>(address16), &addressLength);
+}
+
+EventHandle CreateReadinessEvent() {
+  const WSAEVENT event = WSACreateEvent();
+  return event == WSA_INVALID_EVENT ? nullptr : event;
+}
+
+void SelectForReading(SocketHandle socket, EventHandle event) {
+  WSAEventSelect(Native(socket), static_cast<WSAEVENT>(event), FD_READ);
+}
+
+bool WaitReadable(SocketHandle, EventHandle event) {
+  if (event == nullptr) return false;
+  WSAEVENT events[1] = {static_cast<WSAEVENT>(event)};
+  return WSAWaitForMultipleEvents(1, events, FALSE, 0, TRUE) == WSA_WAIT_EVENT_0;
+}
+
+void CloseReadinessEvent(EventHandle event) {
+  if (event != nullptr) WSACloseEvent(static_cast<WSAEVENT>(event));
+}
+
+std::uint16_t HostToNetwork16(std::uint16_t value) { return htons(value); }
+
+std::uint16_t NetworkToHost16(std::uint16_t value) { return ntohs(value); }
+
+std::uint32_t ParseDottedQuad(const char* text) {
+  return static_cast<std::uint32_t>(inet_addr(text));
+}
+
+bool LookUpHost(const char* name, std::uint32_t* address) {
+  const hostent* host = gethostbyname(name);
+  if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 ||
+      host->h_addr_list[0] == nullptr) {
+    return false;
+  }
+  std::memcpy(address, host->h_addr_list[0], 4);
+  return true;
+}
+
+const char* FormatDottedQuad(std::uint32_t address) {
+  in_addr value{};
+  value.s_addr = address;
+  return inet_ntoa(value);
+}
+
+std::uint32_t CurrentDirectory(char* buffer, std::uint32_t size) {
+  return GetCurrentDirectoryA(size, buffer);
+}
+
+const char* PathSeparator() { return "\\"; }
+
+std::uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
+                                char* destination, std::uint32_t size, const char* path) {
+  return GetPrivateProfileStringA(section, key, defaultValue, destination, size, path);
+}
+
+std::uint32_t TickCount() { return GetTickCount(); }
+
+void SleepAlertable(std::uint32_t milliseconds) { SleepEx(milliseconds, TRUE); }
+
+void StartKeyboardWatch() {}
+
+bool KeyPressed() {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE) return false;
+  DWORD consoleMode = 0;
+  if (GetConsoleMode(input, &consoleMode)) return _kbhit() != 0;
+  switch (GetFileType(input)) {
+    case FILE_TYPE_PIPE: {
+      DWORD waiting = 0;
+      return PeekNamedPipe(input, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0;
+    }
+    case FILE_TYPE_DISK:
+      return BytesWaitingInFile(input);
+    default:
+      return false;  // the NUL device, or nothing at all
+  }
+}
+
+void StopKeyboardWatch() {}
+
+void InstallStopHandlers() {
+  if (processEnding == nullptr) {
+    processEnding = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atexit(SignalProcessEnding);
+  }
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+bool StopRequested() { return stopRequested != 0; }
+
+bool ReopenStandardOutput(const char* path, char* reason, std::uint32_t reasonSize) {
+  std::fflush(stdout);
+  if (std::freopen(path, "wt", stdout) != nullptr) return true;
+  CopyText(std::strerror(errno), reason, reasonSize);
+  // Keep the stream usable: the log output is lost, nothing else is.
+  std::freopen("NUL", "wt", stdout);
+  return false;
+}
+
+// Standard output is in text mode, so the runtime writes each "\n" as CR LF.
+void WriteLogText(const char* text) { std::fputs(text, stdout); }
+
+int OpenFileDescriptor(const char* path) { return _open(path, kOpenFlags, kOpenMode); }
+
+int CloseFileDescriptor(int descriptor) { return _close(descriptor); }
+
+std::int32_t SeekFileDescriptor(int descriptor, std::int32_t offset, int origin) {
+  return _lseek(descriptor, offset, origin);
+}
+
+std::int32_t TellFileDescriptor(int descriptor) { return _tell(descriptor); }
+
+std::int32_t ReadFileDescriptor(int descriptor, void* buffer, std::uint32_t length) {
+  return _read(descriptor, buffer, length);
+}
+
+}  // namespace tessard::platform
