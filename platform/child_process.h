@@ -31,7 +31,8 @@ class ChildProcess {
   void Kill();
 
  private:
-  std::intptr_t process = -1;
+  std::intptr_t process = -1;  // a pid or a process handle
+  std::uint32_t processId = 0;
   std::intptr_t inputPipe = -1;
   bool running = false;
 };

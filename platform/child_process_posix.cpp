@@ -51,6 +51,7 @@ bool ChildProcess::Start(const std::string& program, const std::string& workingD
   fcntl(pipeEnds[1], F_SETFD, FD_CLOEXEC);
   signal(SIGPIPE, SIG_IGN);  // a child that is gone must not take the test with it
   process = child;
+  processId = static_cast<std::uint32_t>(child);
   inputPipe = pipeEnds[1];
   running = true;
   return true;

@@ -1,0 +1,237 @@
+// The decrypting packet log as a user sees it: a fake client and a fake
+// server that really encrypt, the real relay between them, and its log
+// file compared byte for byte with the text it must hold.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cipher/session_cipher.h"
+#include "log/packet_dump.h"
+#include "log/packet_log.h"
+#include "net/net_testing.h"
+#include "relay/relay_program_testing.h"
+
+namespace tessard::testing {
+namespace {
+
+std::string captured;
+
+void Capture(const char* text) { captured += text; }
+
+// The log text the relay must write, built piece by piece with the same
+// dump format, then given the file's CR LF line ends.
+class ExpectedLog {
+ public:
+  void Line(const std::string& text) { text_ += text; }
+  void Dump(Direction direction, const std::string& bytes) {
+    captured.clear();
+    SetLogWriter(Capture);
+    DumpPacket(direction, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+               static_cast<std::int32_t>(bytes.size()));
+    FlushLog();
+    SetLogWriter(nullptr);
+    text_ += captured;
+  }
+  std::string FileText() const {
+    std::string file;
+    for (const char c : text_) file += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return file;
+  }
+
+ private:
+  std::string text_;
+};
+
+std::string Little32(std::int32_t value) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(bits >> (8 * i));
+  return bytes;
+}
+
+std::string KeyRequest(std::int32_t key, std::int8_t protocol) {
+  return std::string("\x00\x01", 2) + Little32(key) + static_cast<char>(protocol) + '\x00';
+}
+
+std::string KeyResponse(std::int32_t key) { return std::string("\x00\x02", 2) + Little32(key); }
+
+const std::string kDisconnect("\x00\x07", 2);
+
+std::string Encrypted(const SessionCipher& cipher, std::string bytes) {
+  cipher.Encrypt(reinterpret_cast<std::uint8_t*>(bytes.data()),
+                 static_cast<std::uint32_t>(bytes.size()));
+  return bytes;
+}
+
+std::string Decrypted(const SessionCipher& cipher, std::string bytes) {
+  cipher.Decrypt(reinterpret_cast<std::uint8_t*>(bytes.data()),
+                 static_cast<std::uint32_t>(bytes.size()));
+  return bytes;
+}
+
+// Game payloads of the given size: a reliable-looking 00-header packet for
+// even sizes, a one-byte-header packet for odd ones, with varied contents.
+std::string GamePacket(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) {
+    bytes[i] = static_cast<char>((seed * 2654435761u + i * 40503u) >> 7);
+  }
+  if (size >= 2) bytes[0] = (size % 2 == 0) ? '\x00' : '\x0E';
+  if (size >= 2 && bytes[0] == '\x00') bytes[1] = '\x03';
+  return bytes;
+}
+
+// The fake peers and the relay, with the bookkeeping of what the log must
+// show.
+class KeyExchangeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(relay.StartRouted()); }
+
+  std::string ClientSends(const std::string& bytes) {
+    relay.SendToRelay(relay.clientGame, relay.relayPort, bytes);
+    auto received = ReceiveWithin(relay.serverGame, kDeliveryTimeoutMs);
+    return received ? Bytes(*received) : "<nothing>";
+  }
+
+  std::string ServerSends(const std::string& bytes) {
+    relay.SendToRelay(relay.serverGame, relay.relayPort, bytes);
+    auto received = ReceiveWithin(relay.clientGame, kDeliveryTimeoutMs);
+    return received ? Bytes(*received) : "<nothing>";
+  }
+
+  // A key request from the client and the server's answer, both carried
+  // unchanged; both fake peers then encrypt with the agreed key.
+  void Connect(std::int32_t serverKey, std::int8_t protocol, std::uint32_t tickCount) {
+    const std::int32_t clientKey = client.GenerateKey(tickCount);
+    const std::string request = KeyRequest(clientKey, protocol);
+    ASSERT_EQ(ClientSends(request), request);
+    expected.Line("c2s       Connection from 127.0.0.1:" +
+                  std::to_string(relay.clientGame.LocalPort()) + " (proto " +
+                  std::to_string(protocol) + ")\n");
+    expected.Dump(Direction::kClientToServer, request);
+
+    const std::string response = KeyResponse(serverKey);
+    ASSERT_EQ(ServerSends(response), response);
+    expected.Line("s2c       SubSpace decryption enabled.\n");
+    expected.Dump(Direction::kServerToClient, response);
+
+    server.clientKey = clientKey;
+    server.SetServerKey(serverKey);
+    client.SetServerKey(serverKey);
+  }
+
+  // Encrypted traffic both ways: the wire carries the ciphertext
+  // unchanged, the log shows the plain text.
+  void Converse(int rounds, std::size_t maxSize) {
+    for (int round = 0; round < rounds; ++round) {
+      const std::size_t size = 1 + (static_cast<std::size_t>(round) * 97) % maxSize;
+      const std::string up = GamePacket(size, static_cast<unsigned>(round));
+      const std::string upWire = Encrypted(client, up);
+      ASSERT_EQ(ClientSends(upWire), upWire);
+      EXPECT_EQ(Decrypted(server, upWire), up);
+      expected.Dump(Direction::kClientToServer, up);
+
+      const std::string down = GamePacket(maxSize + 1 - size, static_cast<unsigned>(round) + 500);
+      const std::string downWire = Encrypted(server, down);
+      ASSERT_EQ(ServerSends(downWire), downWire);
+      expected.Dump(Direction::kServerToClient, down);
+    }
+  }
+
+  void ExpectLogAfterStop() {
+    ASSERT_EQ(relay.StopByKey(), 0);
+    EXPECT_EQ(relay.Log(), expected.FileText());
+  }
+
+  RelayHarness relay;
+  SessionCipher client;
+  SessionCipher server;
+  ExpectedLog expected;
+};
+
+TEST_F(KeyExchangeTest, LogsTheConnectionAndDecryptsEverythingAfterTheKeyResponse) {
+  Connect(0x1234ABCD, 17, 0);
+  Converse(6, 520);
+  ExpectLogAfterStop();
+}
+
+TEST_F(KeyExchangeTest, DisconnectsArriveTwiceAndASecondExchangeStartsAfresh) {
+  Connect(0x0BADF00D, 1, 100);
+  Converse(2, 64);
+
+  // A disconnect from the client reaches the server twice; it is dumped
+  // from the copy decrypted while decryption was still on.
+  const std::string disconnect = Encrypted(client, kDisconnect + "bye");
+  ASSERT_EQ(ClientSends(disconnect), disconnect);
+  EXPECT_EQ(Bytes(*ReceiveWithin(relay.serverGame, kDeliveryTimeoutMs)), disconnect);
+  expected.Dump(Direction::kClientToServer, kDisconnect + "bye");
+
+  // Decryption is off now: a datagram is dumped as it travels.
+  const std::string clear = GamePacket(30, 9);
+  ASSERT_EQ(ClientSends(clear), clear);
+  expected.Dump(Direction::kClientToServer, clear);
+
+  Connect(-77, -3, 5000);
+  Converse(2, 100);
+
+  ASSERT_EQ(ServerSends(kDisconnect), kDisconnect);
+  EXPECT_EQ(Bytes(*ReceiveWithin(relay.clientGame, kDeliveryTimeoutMs)), kDisconnect);
+  expected.Dump(Direction::kServerToClient, kDisconnect);
+  ASSERT_EQ(ServerSends(clear), clear);
+  expected.Dump(Direction::kServerToClient, clear);
+  ExpectLogAfterStop();
+}
+
+TEST_F(KeyExchangeTest, IgnoresMisshapenKeyRequestsAndASecondKeyResponse) {
+  // Not eight bytes long: no connection line, only the dump.
+  const std::string request = KeyRequest(-5, 2);
+  for (const std::string& misshapen : {request.substr(0, 7), request + "x"}) {
+    ASSERT_EQ(ClientSends(misshapen), misshapen);
+    expected.Dump(Direction::kClientToServer, misshapen);
+  }
+  // Too short to hold a key: forwarded and dumped, nothing else.
+  const std::string shortResponse("\x00\x02\x01", 3);
+  ASSERT_EQ(ServerSends(shortResponse), shortResponse);
+  expected.Dump(Direction::kServerToClient, shortResponse);
+  ASSERT_EQ(ServerSends(std::string(1, '\x00')), std::string(1, '\x00'));
+  expected.Dump(Direction::kServerToClient, std::string(1, '\x00'));
+
+  Connect(424242, 9, 7);
+  // While decryption is on, another key response changes nothing; it is
+  // itself dumped through the current key.
+  const std::string another = KeyResponse(999);
+  ASSERT_EQ(ServerSends(another), another);
+  expected.Dump(Direction::kServerToClient, Decrypted(server, another));
+  Converse(2, 40);
+  ExpectLogAfterStop();
+}
+
+TEST_F(KeyExchangeTest, LongTrafficCrossesManyWriteOutsIntact) {
+  Connect(31337, 4, 1);
+  // Tens of thousands of pieces: the store of 1000 is written out dozens of times.
+  Converse(55, 520);
+  ExpectLogAfterStop();
+}
+
+TEST_F(KeyExchangeTest, ATerminationRequestLosesNothingLogged) {
+  Connect(0x55AA55AA, 3, 2);
+  std::vector<std::string> plain;
+  for (int i = 0; i < 40; ++i) {
+    plain.push_back(GamePacket(1 + static_cast<std::size_t>(i) * 13, static_cast<unsigned>(i)));
+    const std::string wire = Encrypted(client, plain.back());
+    relay.SendToRelay(relay.clientGame, relay.relayPort, wire);
+  }
+  // Stop once part of the burst has gone through.
+  std::size_t carried = 0;
+  while (carried < 10 && ReceiveWithin(relay.serverGame, kDeliveryTimeoutMs)) ++carried;
+  ASSERT_TRUE(relay.relay.RequestStop());
+  ASSERT_EQ(relay.WaitForExit(), 0);
+  while (ReceiveWithin(relay.serverGame, kSilenceTimeoutMs)) ++carried;
+  ASSERT_GE(carried, 10u);
+  for (std::size_t i = 0; i < carried; ++i) expected.Dump(Direction::kClientToServer, plain[i]);
+  EXPECT_EQ(relay.Log(), expected.FileText());
+}
+
+}  // namespace
+}  // namespace tessard::testing
