@@ -39,7 +39,8 @@ void LoadTileList(const std::uint8_t* list, TileMap& map, std::uint32_t length);
 // The byte size of the map's list: 4 per cell holding 1..190 or 216..220.
 std::int32_t TileListSize(const TileMap& map);
 // Writes the map's list to out, column by column and within a column row
-// by row; out must hold TileListSize(map) bytes.
+// by row; out must hold TileListSize(map) bytes. On a little-endian
+// machine the words, taken as bytes, are a list for LoadTileList.
 void ListTiles(const TileMap& map, std::uint32_t* out);
 
 }  // namespace tessard
