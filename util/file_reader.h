@@ -26,9 +26,9 @@ class FileReader {
   std::int32_t Size();
   // A new buffer of length bytes read from offset bytes past the start of
   // the file; the position is left behind the bytes read. The caller owns
-  // the buffer through the unique_ptr (it is released with delete[]). Whatever the read did not
-  // fill (past the end of the file, a failed read) is zero. Null when the buffer cannot be
-  // allocated.
+  // the buffer through the unique_ptr (released with delete[]). Whatever
+  // the read did not fill (past the end of the file, a failed read) is
+  // zero. Null when the buffer cannot be allocated.
   std::unique_ptr<std::uint8_t[]> ReadBlock(std::int32_t offset, std::uint32_t length);
   // The byte at the current position, which advances past it; 0 when no
   // byte can be read.
