@@ -1,0 +1,21 @@
+#include "util/winsock_error_names.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tessard {
+namespace {
+
+TEST(WinsockErrorNameTest, NamesTableCodesOnly) {
+  EXPECT_EQ(std::string(WinsockErrorName(10040)), "WSAEMSGSIZE");
+  EXPECT_EQ(std::string(WinsockErrorName(6)), "WSA_INVALID_HANDLE");
+  EXPECT_EQ(std::string(WinsockErrorName(10101)), "WSAEDISCON");
+  for (int code : {0, -1, -10040, 10048, 10061, 7, 10039}) {
+    EXPECT_EQ(std::string(WinsockErrorName(code)), "Unknown error") << code;
+  }
+  EXPECT_EQ(WinsockErrorName(10054), WinsockErrorName(10054));
+}
+
+}  // namespace
+}  // namespace tessard
