@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -34,6 +35,8 @@ bool ChildProcess::Start(const std::string& program, const std::string& workingD
     return false;
   }
   if (child == 0) {
+    // A test that crashes must not leave its relay running.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     const int output = open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int error = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (output == -1 || error == -1 || chdir(workingDirectory.c_str()) != 0) _exit(127);

@@ -13,6 +13,22 @@ HANDLE Handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
 std::intptr_t Value(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
 
+// Every child joins a job that ends with the test process, so that a test
+// that crashes leaves no relay running.
+HANDLE ChildrenJob() {
+  static const HANDLE job = [] {
+    const HANDLE created = CreateJobObjectA(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (created != nullptr) {
+      SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
+                              sizeof(limits));
+    }
+    return created;
+  }();
+  return job;
+}
+
 HANDLE CreateOutputFile(const std::string& path, SECURITY_ATTRIBUTES& inheritable) {
   return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                      &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -54,6 +70,7 @@ bool ChildProcess::Start(const std::string& program, const std::string& workingD
     CloseHandle(writeEnd);
     return false;
   }
+  if (ChildrenJob() != nullptr) AssignProcessToJobObject(ChildrenJob(), started.hProcess);
   CloseHandle(started.hThread);
   process = Value(started.hProcess);
   processId = started.dwProcessId;
