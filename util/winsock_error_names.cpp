@@ -1,5 +1,7 @@
 #include "util/winsock_error_names.h"
 
+#include <cstddef>
+
 namespace tessard {
 namespace {
 
@@ -19,13 +21,32 @@ constexpr NamedCode kNames[] = {
     {10101, "WSAEDISCON"},
 };
 
+// Codes that opening a socket can meet and that the library's table
+// leaves out.
+constexpr NamedCode kOpenErrorNames[] = {
+    {10013, "WSAEACCES"},          {10024, "WSAEMFILE"},       {10043, "WSAEPROTONOSUPPORT"},
+    {10044, "WSAESOCKTNOSUPPORT"}, {10047, "WSAEAFNOSUPPORT"}, {10048, "WSAEADDRINUSE"},
+    {10049, "WSAEADDRNOTAVAIL"},   {10055, "WSAENOBUFS"},      {10107, "WSASYSCALLFAILURE"},
+};
+
+template <std::size_t kSize>
+const char* FindName(const NamedCode (&table)[kSize], std::int32_t code) {
+  for (const NamedCode& entry : table) {
+    if (entry.code == code) return entry.name;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 const char* WinsockErrorName(std::int32_t code) {
-  for (const NamedCode& entry : kNames) {
-    if (entry.code == code) return entry.name;
-  }
-  return "Unknown error";
+  const char* name = FindName(kNames, code);
+  return name != nullptr ? name : "Unknown error";
+}
+
+const char* SocketErrorName(std::int32_t code) {
+  const char* name = FindName(kNames, code);
+  return name != nullptr ? name : FindName(kOpenErrorNames, code);
 }
 
 }  // namespace tessard

@@ -10,4 +10,10 @@ namespace tessard {
 // constant and lives as long as the program.
 const char* WinsockErrorName(std::int32_t code);
 
+// The symbolic name of every code WinsockErrorName knows and of the further
+// ones that opening a socket can meet (WSAEADDRINUSE, WSAEACCES, ...), for
+// messages that must not say "Unknown error" about them; nullptr for any
+// other code.
+const char* SocketErrorName(std::int32_t code);
+
 }  // namespace tessard

@@ -17,5 +17,12 @@ TEST(WinsockErrorNameTest, NamesTableCodesOnly) {
   EXPECT_EQ(WinsockErrorName(10054), WinsockErrorName(10054));
 }
 
+TEST(SocketErrorNameTest, AddsTheOpenErrorsToTheTable) {
+  EXPECT_EQ(std::string(SocketErrorName(10048)), "WSAEADDRINUSE");
+  EXPECT_EQ(std::string(SocketErrorName(10040)), "WSAEMSGSIZE");
+  EXPECT_EQ(SocketErrorName(10061), nullptr);
+  EXPECT_EQ(SocketErrorName(0), nullptr);
+}
+
 }  // namespace
 }  // namespace tessard
