@@ -53,6 +53,7 @@ TEST_F(UdpEndpointTest, ReceivesUpTo520BytesWholeAndRefusesLongerOrEmpty) {
   EXPECT_EQ(next->length, 1);
   EXPECT_EQ(next->bytes[0], 0x22);
   EXPECT_EQ(ReceiveWithin(receiver, kQuietMs), nullptr);  // nothing of the refused ones later
+  EXPECT_EQ(receiver.Receive(), nullptr);                 // and none, at once, after traffic
 }
 
 TEST_F(UdpEndpointTest, ReopeningReleasesTheEarlierSocket) {

@@ -38,9 +38,9 @@ std::uint16_t ParsePort(const char* text) {
   return static_cast<std::uint16_t>(static_cast<std::uint64_t>(value) & 0xFFFFu);
 }
 
-std::uint32_t ResolveHost(const char* text, bool* resolved) {
+std::uint32_t ResolveHost(const char* text, bool* resolved, HostLookup lookUp) {
   std::uint32_t address = platform::ParseDottedQuad(text);
-  bool found = address != kNoAddress || platform::LookUpHost(text, &address);
+  const bool found = address != kNoAddress || lookUp(text, &address);
   if (!found) address = kNoAddress;
   if (resolved != nullptr) *resolved = found;
   return address;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
+
 namespace tessard {
 
 constexpr std::uint32_t kSettingsTextSize = 256;  // 255 characters and the terminator
@@ -34,9 +36,13 @@ SettingsOutcome LoadSettings();
 // Reads every option from the file at settings.settingsPath into settings.
 SettingsOutcome ReadSettingsFile(RelaySettings& settings);
 
+// Looks a host name up; the first IPv4 address in network order.
+using HostLookup = bool (*)(const char* name, std::uint32_t* address);
+
 // A dotted quad as it stands, else the first address of the named host, in
 // network order; 0xFFFFFFFF when neither works (resolved is then false).
-std::uint32_t ResolveHost(const char* text, bool* resolved = nullptr);
+std::uint32_t ResolveHost(const char* text, bool* resolved = nullptr,
+                          HostLookup lookUp = platform::LookUpHost);
 
 // The decimal conversion of the port options: leading white space, an
 // optional sign, digits up to the first non-digit (none give 0), and the

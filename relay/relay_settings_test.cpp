@@ -90,11 +90,26 @@ TEST(ParsePort, ConvertsLikeTheRuntimeAndKeepsTheLow16Bits) {
   EXPECT_EQ(ParsePort("-99999999999999999999"), 0);
 }
 
+int lookups = 0;
+
+bool CountingLookup(const char*, std::uint32_t* address) {
+  ++lookups;
+  *address = 0x0100007F;
+  return true;
+}
+
+bool FailingLookup(const char*, std::uint32_t*) { return false; }
+
 TEST(ResolveHost, TakesADottedQuadWithoutALookup) {
   bool resolved = false;
-  EXPECT_EQ(ResolveHost("192.168.1.20", &resolved), platform::ParseDottedQuad("192.168.1.20"));
+  lookups = 0;
+  EXPECT_EQ(ResolveHost("192.168.1.20", &resolved, CountingLookup),
+            platform::ParseDottedQuad("192.168.1.20"));
   EXPECT_TRUE(resolved);
-  EXPECT_EQ(ResolveHost("999.999.999.999", &resolved), 0xFFFFFFFFu);
+  EXPECT_EQ(lookups, 0);
+  EXPECT_EQ(ResolveHost("game.example", &resolved, CountingLookup), 0x0100007Fu);
+  EXPECT_EQ(lookups, 1);
+  EXPECT_EQ(ResolveHost("game.example", &resolved, FailingLookup), 0xFFFFFFFFu);
   EXPECT_FALSE(resolved);
 }
 
