@@ -21,8 +21,7 @@ HANDLE ChildrenJob() {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     if (created != nullptr) {
-      SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
-                              sizeof(limits));
+      SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
     }
     return created;
   }();
@@ -30,8 +29,9 @@ HANDLE ChildrenJob() {
 }
 
 HANDLE CreateOutputFile(const std::string& path, SECURITY_ATTRIBUTES& inheritable) {
-  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileA(path.c_str(), GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -90,6 +90,8 @@ bool ChildProcess::WriteToStandardInput(const std::string& bytes) {
 bool ChildProcess::RequestStop() {
   return running && GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, processId);
 }
+
+bool ChildProcess::CanRequestStop() { return GetConsoleWindow() != nullptr; }
 
 int ChildProcess::WaitForExit(std::uint32_t timeoutMs) {
   if (!running) return -1;

@@ -20,7 +20,14 @@ TEST(Platform, CurrentDirectoryTellsTheSizeItNeedsWhenTheBufferIsShort) {
   }
 }
 
-TEST(Platform, DottedQuadsInNetworkOrder) {
+// Winsock answers nothing before it has been started.
+class SocketLibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SocketStartup(); }
+  void TearDown() override { SocketCleanup(); }
+};
+
+TEST_F(SocketLibraryTest, DottedQuadsInNetworkOrder) {
   const std::uint32_t loopback = ParseDottedQuad("127.0.0.1");
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(&loopback);
   EXPECT_EQ(bytes[0], 127);
@@ -32,7 +39,7 @@ TEST(Platform, DottedQuadsInNetworkOrder) {
   EXPECT_EQ(NetworkToHost16(HostToNetwork16(15000)), 15000);
 }
 
-TEST(Platform, LooksUpNamesFromTheHostsFileOnly) {
+TEST_F(SocketLibraryTest, LooksUpNamesFromTheHostsFileOnly) {
   std::uint32_t address = 0;
   ASSERT_TRUE(LookUpHost("localhost", &address));
   EXPECT_STREQ(FormatDottedQuad(address), "127.0.0.1");

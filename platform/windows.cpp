@@ -5,12 +5,12 @@
 #define NOMINMAX
 #define _WINSOCK_DEPRECATED_NO_WARNINGS
 #define _CRT_SECURE_NO_WARNINGS
-#include <winsock2.h>
-#include <windows.h>
 #include <conio.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
+#include <winsock2.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -109,8 +109,7 @@ int SendTo(SocketHandle socket, const std::uint8_t* bytes, std::int32_t length,
                 static_cast<const sockaddr*>(address16), kSocketAddressSize);
 }
 
-int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity,
-                void* address16) {
+int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity, void* address16) {
   int addressLength = kSocketAddressSize;
   // Winsock refuses a datagram longer than the buffer with WSAEMSGSIZE.
   return recvfrom(Native(socket), reinterpret_cast<char*>(buffer), capacity, 0,

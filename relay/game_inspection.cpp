@@ -63,8 +63,9 @@ void InspectFromClient(const Datagram& datagram, UdpEndpoint& endpoint) {
 
 void PrepareWorkCopy(const Datagram& datagram) {
   const std::int32_t length =
-      datagram.length < 0 ? 0 : (datagram.length > kMaxDatagramSize ? kMaxDatagramSize
-                                                                     : datagram.length);
+      datagram.length < 0
+          ? 0
+          : (datagram.length > kMaxDatagramSize ? kMaxDatagramSize : datagram.length);
   if (length > 0) {
     CopyBytes(datagram.bytes.get(), workCopy.bytes, static_cast<std::uint32_t>(length));
   }

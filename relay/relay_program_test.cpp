@@ -105,6 +105,7 @@ TEST(RelayProgram, ServerTrafficFollowsTheLatestClient) {
 }
 
 TEST(RelayProgram, StopsOnTerminationRequest) {
+  if (!ChildProcess::CanRequestStop()) GTEST_SKIP() << "no console to carry a stop request";
   RelayHarness relay;
   ASSERT_TRUE(relay.StartRouted());
   ASSERT_TRUE(relay.relay.RequestStop());
@@ -165,7 +166,10 @@ TEST(RelayProgram, WarnsOfAnUnresolvableServer) {
 TEST(RelayProgram, RefusesToStartInADirectoryTooLongForTheSettingsPath) {
   RelayHarness relay;
   std::filesystem::path deep = relay.directory;
-  while (deep.string().size() < 260) deep /= std::string(40, 'd');
+  ASSERT_LT(deep.string().size(), 200u);
+  // Too long for the 255 characters of the settings path once the file
+  // name is added, yet short enough to be a working directory on Windows.
+  deep /= std::string(250 - deep.string().size() - 1, 'd');
   std::filesystem::create_directories(deep);
   ASSERT_TRUE(relay.Start("", deep));
   EXPECT_EQ(relay.WaitForExit(), 1);

@@ -42,6 +42,15 @@ std::string Bytes(const Datagram& datagram) {
                      static_cast<std::size_t>(datagram.length));
 }
 
+std::string WithUnixLineEnds(const std::string& text) {
+  std::string unix;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    unix += text[i];
+  }
+  return unix;
+}
+
 RelayHarness::RelayHarness() : directory(FreshDirectory()) {
   serverPort = OpenPortPair(serverGame, serverAux);
   relayPort = FindFreePortPair();

@@ -20,6 +20,7 @@ constexpr std::uint32_t kSilenceTimeoutMs = 300;
 std::string ReadWholeFile(const std::filesystem::path& path);
 void WriteWholeFile(const std::filesystem::path& path, const std::string& contents);
 std::string Bytes(const Datagram& datagram);
+std::string WithUnixLineEnds(const std::string& text);
 
 class RelayHarness {
  public:
@@ -49,8 +50,10 @@ class RelayHarness {
   int StopByKey();
   int WaitForExit();
 
-  std::string Console() const { return ReadWholeFile(directory / "console.txt"); }
-  std::string Errors() const { return ReadWholeFile(directory / "errors.txt"); }
+  // The console and standard error, with the CR LF that text-mode streams
+  // write on Windows read as "\n". The log keeps its bytes as they are.
+  std::string Console() const { return WithUnixLineEnds(ReadWholeFile(directory / "console.txt")); }
+  std::string Errors() const { return WithUnixLineEnds(ReadWholeFile(directory / "errors.txt")); }
   std::string Log(const std::string& name = "packets.txt") const {
     return ReadWholeFile(directory / name);
   }

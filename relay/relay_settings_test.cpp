@@ -15,12 +15,16 @@ namespace {
 class SettingsFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    platform::SocketStartup();  // host resolution needs the socket library
     directory = std::filesystem::temp_directory_path() /
                 (std::string("tessard-settings-") +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(directory);
   }
-  void TearDown() override { std::filesystem::remove_all(directory); }
+  void TearDown() override {
+    std::filesystem::remove_all(directory);
+    platform::SocketCleanup();
+  }
 
   RelaySettings Read(const std::string& contents, SettingsOutcome* outcome = nullptr) {
     const std::filesystem::path path = directory / "TESSARD.INI";
