@@ -1,8 +1,13 @@
 #include "net/net_testing.h"
 
+#include "net/net_startup.h"
 #include "platform/platform.h"
 
 namespace tessard::testing {
+
+SocketLibraryScope::SocketLibraryScope() { NetStartup(); }
+
+SocketLibraryScope::~SocketLibraryScope() { NetCleanup(); }
 
 std::uint32_t LoopbackAddress() { return platform::ParseDottedQuad("127.0.0.1"); }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "net/datagram.h"
+#include "net/net_testing.h"
 #include "net/udp_endpoint.h"
 #include "platform/child_process.h"
 
@@ -20,6 +21,8 @@ constexpr std::uint32_t kSilenceTimeoutMs = 300;
 std::string ReadWholeFile(const std::filesystem::path& path);
 void WriteWholeFile(const std::filesystem::path& path, const std::string& contents);
 std::string Bytes(const Datagram& datagram);
+// text with every CR LF turned into "\n".
+std::string WithNewlines(const std::string& text);
 
 class RelayHarness {
  public:
@@ -49,12 +52,15 @@ class RelayHarness {
   int StopByKey();
   int WaitForExit();
 
-  std::string Console() const { return ReadWholeFile(directory / "console.txt"); }
-  std::string Errors() const { return ReadWholeFile(directory / "errors.txt"); }
+  // Console and standard error are text streams, whose lines end in CR LF
+  // on Windows: both are given "\n" line ends. The log is returned as written.
+  std::string Console() const { return WithNewlines(ReadWholeFile(directory / "console.txt")); }
+  std::string Errors() const { return WithNewlines(ReadWholeFile(directory / "errors.txt")); }
   std::string Log(const std::string& name = "packets.txt") const {
     return ReadWholeFile(directory / name);
   }
 
+  SocketLibraryScope socketLibrary;  // outlives the endpoints below
   std::filesystem::path directory;
   std::uint16_t relayPort = 0;  // the game port; aux is one above
   std::uint16_t serverPort = 0;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "net/net_testing.h"
 #include "platform/platform.h"
 
 namespace tessard {
@@ -33,6 +34,7 @@ class SettingsFileTest : public ::testing::Test {
     return settings;
   }
 
+  testing::SocketLibraryScope socketLibrary;  // host names are resolved through it
   std::filesystem::path directory;
 };
 
@@ -91,6 +93,7 @@ TEST(ParsePort, ConvertsLikeTheRuntimeAndKeepsTheLow16Bits) {
 }
 
 TEST(ResolveHost, TakesADottedQuadWithoutALookup) {
+  testing::SocketLibraryScope socketLibrary;
   bool resolved = false;
   EXPECT_EQ(ResolveHost("192.168.1.20", &resolved), platform::ParseDottedQuad("192.168.1.20"));
   EXPECT_TRUE(resolved);
