@@ -21,7 +21,8 @@ class ChildProcess {
              const std::string& stdoutPath, const std::string& stderrPath);
   // Writes bytes to the child's standard input.
   bool WriteToStandardInput(const std::string& bytes);
-  // Asks the child to stop as SIGTERM (or a console close) does.
+  // Asks the child to stop as SIGTERM does (on Windows: Ctrl-C); false when
+  // the request could not be sent.
   bool RequestStop();
   // Waits up to timeoutMs for the child to end; its exit status, or -1
   // when it did not end in time or ended by a signal.

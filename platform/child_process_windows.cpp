@@ -21,17 +21,43 @@ HANDLE ChildrenJob() {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     if (created != nullptr) {
-      SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
-                              sizeof(limits));
+      SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
     }
     return created;
   }();
   return job;
 }
 
+BOOL WINAPI SwallowCtrlC(DWORD controlType) { return controlType == CTRL_C_EVENT; }
+
+// Ctrl-C reaches only processes attached to the sender's console. A test
+// process under wine or a CI service has none, so it makes one for its
+// children to inherit; the Ctrl-C meant for them must not end the test.
+// Its own standard handles stay as they were.
+bool ShareConsoleWithChildren() {
+  static const bool shared = [] {
+    DWORD attached[1];
+    if (GetConsoleProcessList(attached, 1) == 0) {
+      const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+      const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+      const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+      // wine may hold a console reference that no console stands behind.
+      if (!AllocConsole() && !(FreeConsole() && AllocConsole())) return false;
+      SetStdHandle(STD_INPUT_HANDLE, input);
+      SetStdHandle(STD_OUTPUT_HANDLE, output);
+      SetStdHandle(STD_ERROR_HANDLE, error);
+    }
+    // A handler, not SetConsoleCtrlHandler(nullptr, TRUE): children would
+    // inherit that and ignore Ctrl-C too.
+    return SetConsoleCtrlHandler(SwallowCtrlC, TRUE) != FALSE;
+  }();
+  return shared;
+}
+
 HANDLE CreateOutputFile(const std::string& path, SECURITY_ATTRIBUTES& inheritable) {
-  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileA(path.c_str(), GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -43,6 +69,10 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::Start(const std::string& program, const std::string& workingDirectory,
                          const std::string& stdoutPath, const std::string& stderrPath) {
+  // No Windows process can work in a longer directory, and wine's
+  // CreateProcess corrupts its caller's heap when asked to.
+  if (workingDirectory.size() >= MAX_PATH - 1) return false;
+  ShareConsoleWithChildren();  // before the child starts, so that it inherits the console
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
@@ -60,9 +90,8 @@ bool ChildProcess::Start(const std::string& program, const std::string& workingD
   PROCESS_INFORMATION started{};
   std::string commandLine = "\"" + program + "\"";
   const bool ok = output != INVALID_HANDLE_VALUE && error != INVALID_HANDLE_VALUE &&
-                  CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                 CREATE_NEW_PROCESS_GROUP, nullptr, workingDirectory.c_str(),
-                                 &startup, &started);
+                  CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                 nullptr, workingDirectory.c_str(), &startup, &started);
   CloseHandle(readEnd);
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
   if (error != INVALID_HANDLE_VALUE) CloseHandle(error);
@@ -87,8 +116,11 @@ bool ChildProcess::WriteToStandardInput(const std::string& bytes) {
          written == bytes.size();
 }
 
+// wine delivers no Ctrl-Break, and Ctrl-C cannot be aimed at one process
+// group: it goes to every process of the shared console, the test's own
+// included, which swallows it.
 bool ChildProcess::RequestStop() {
-  return running && GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, processId);
+  return running && ShareConsoleWithChildren() && GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
 }
 
 int ChildProcess::WaitForExit(std::uint32_t timeoutMs) {
