@@ -46,7 +46,8 @@ class ExpectedLog {
 std::string Little32(std::int32_t value) {
   const auto bits = static_cast<std::uint32_t>(value);
   std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(bits >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    bytes[static_cast<std::size_t>(i)] = static_cast<char>(bits >> (8 * i));
   return bytes;
 }
 
@@ -112,9 +113,9 @@ class KeyExchangeTest : public ::testing::Test {
     const std::int32_t clientKey = client.GenerateKey(tickCount);
     const std::string request = KeyRequest(clientKey, protocol);
     ASSERT_EQ(ClientSends(request), request);
-    expected.Line("c2s       Connection from 127.0.0.1:" +
-                  std::to_string(relay.clientGame.LocalPort()) + " (proto " +
-                  std::to_string(protocol) + ")\n");
+    expected.Line(
+        "c2s       Connection from 127.0.0.1:" + std::to_string(relay.clientGame.LocalPort()) +
+        " (proto " + std::to_string(protocol) + ")\n");
     expected.Dump(Direction::kClientToServer, request);
 
     const std::string response = KeyResponse(serverKey);
@@ -237,6 +238,22 @@ TEST_F(KeyExchangeTest, ATerminationRequestLosesNothingLogged) {
   ASSERT_GE(carried, 10u);
   for (std::size_t i = 0; i < carried; ++i) expected.Dump(Direction::kClientToServer, plain[i]);
   EXPECT_EQ(relay.Log(), expected.FileText());
+}
+
+// Spelled out in full, so that every build must write exactly these bytes:
+// line ends, control bytes and the end-of-file mark ^Z go through the
+// text-mode log untouched, whatever the platform.
+TEST(PacketLogFile, HoldsTheSameBytesOnEveryPlatform) {
+  RelayHarness relay;
+  ASSERT_TRUE(relay.StartRouted());
+  const std::string up("\r\n\x1A\0A", 5);
+  relay.SendToRelay(relay.clientGame, relay.relayPort, up);
+  ASSERT_NE(ReceiveWithin(relay.serverGame, kDeliveryTimeoutMs), nullptr);
+  relay.SendToRelay(relay.serverGame, relay.relayPort, "\n");
+  ASSERT_NE(ReceiveWithin(relay.clientGame, kDeliveryTimeoutMs), nullptr);
+  ASSERT_EQ(relay.StopByKey(), 0);
+  EXPECT_EQ(relay.Log(), "c2s 0000  0D 0A 1A 00 41" + std::string(36, ' ') + "....A\r\n\r\n" +
+                             "s2c 0000  0A" + std::string(48, ' ') + ".\r\n\r\n");
 }
 
 }  // namespace
