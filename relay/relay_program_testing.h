@@ -17,6 +17,9 @@ namespace tessard::testing {
 constexpr std::uint32_t kDeliveryTimeoutMs = 2000;
 // Long enough to be sure that a datagram is not coming, at 10 ms a pass.
 constexpr std::uint32_t kSilenceTimeoutMs = 300;
+// Why a test of stop requests is skipped: ChildProcess::RequestStop could not
+// send one (wine delivers no Ctrl-Break to a console the test shares).
+constexpr const char* kNoStopRequest = "no stop request can reach the relay here";
 
 std::string ReadWholeFile(const std::filesystem::path& path);
 void WriteWholeFile(const std::filesystem::path& path, const std::string& contents);
