@@ -1,25 +1,13 @@
 #include "net/net_testing.h"
 
-#include <gtest/gtest.h>
-
 #include "net/net_startup.h"
 #include "platform/platform.h"
 
 namespace tessard::testing {
-namespace {
 
-// Every test program that talks UDP starts the socket library first, as
-// the relay does (Winsock refuses every socket call before that).
-class SocketLibrary : public ::testing::Environment {
- public:
-  void SetUp() override { NetStartup(); }
-  void TearDown() override { NetCleanup(); }
-};
+SocketLibraryScope::SocketLibraryScope() { NetStartup(); }
 
-[[maybe_unused]] ::testing::Environment* const socketLibrary =
-    ::testing::AddGlobalTestEnvironment(new SocketLibrary);
-
-}  // namespace
+SocketLibraryScope::~SocketLibraryScope() { NetCleanup(); }
 
 std::uint32_t LoopbackAddress() { return platform::ParseDottedQuad("127.0.0.1"); }
 

@@ -9,6 +9,17 @@
 
 namespace tessard::testing {
 
+// Keeps the socket library started while it lives. Winsock refuses every
+// socket call before WSAStartup; nested starts are counted, so tests may
+// hold several.
+class SocketLibraryScope {
+ public:
+  SocketLibraryScope();
+  ~SocketLibraryScope();
+  SocketLibraryScope(const SocketLibraryScope&) = delete;
+  SocketLibraryScope& operator=(const SocketLibraryScope&) = delete;
+};
+
 // 127.0.0.1 in network order.
 std::uint32_t LoopbackAddress();
 

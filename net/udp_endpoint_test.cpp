@@ -12,6 +12,7 @@ namespace {
 
 using testing::LoopbackAddress;
 using testing::ReceiveWithin;
+using testing::SocketLibraryScope;
 
 constexpr std::uint32_t kWaitMs = 1000;
 constexpr std::uint32_t kQuietMs = 100;
@@ -30,6 +31,7 @@ class UdpEndpointTest : public ::testing::Test {
     return sender.Send(reinterpret_cast<const std::uint8_t*>(bytes.data()), length);
   }
 
+  SocketLibraryScope socketLibrary;  // first in, last out: the endpoints close before it ends
   UdpEndpoint receiver;
   UdpEndpoint sender;
 };

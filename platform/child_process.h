@@ -21,11 +21,9 @@ class ChildProcess {
              const std::string& stdoutPath, const std::string& stderrPath);
   // Writes bytes to the child's standard input.
   bool WriteToStandardInput(const std::string& bytes);
-  // Asks the child to stop as SIGTERM (or Ctrl-Break) does.
+  // Asks the child to stop as SIGTERM does (on Windows: Ctrl-C); false when
+  // the request could not be sent.
   bool RequestStop();
-  // Whether this machine can deliver such a request at all: Windows needs
-  // a console shared with the child, which wine without a terminal lacks.
-  static bool CanRequestStop();
   // Waits up to timeoutMs for the child to end; its exit status, or -1
   // when it did not end in time or ended by a signal.
   int WaitForExit(std::uint32_t timeoutMs);

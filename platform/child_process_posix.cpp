@@ -70,8 +70,6 @@ bool ChildProcess::RequestStop() {
   return running && kill(static_cast<pid_t>(process), SIGTERM) == 0;
 }
 
-bool ChildProcess::CanRequestStop() { return true; }
-
 int ChildProcess::WaitForExit(std::uint32_t timeoutMs) {
   if (!running) return -1;
   for (std::uint32_t waited = 0;; ++waited) {

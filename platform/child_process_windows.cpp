@@ -28,6 +28,42 @@ HANDLE ChildrenJob() {
   return job;
 }
 
+BOOL WINAPI SwallowCtrlC(DWORD controlType) { return controlType == CTRL_C_EVENT; }
+
+// How a stop request reaches a child: console control events go only to
+// processes attached to the sender's console.
+enum class StopRoute {
+  // The test process has a console of others (ctest's, a terminal's):
+  // each child gets a process group of its own and is sent Ctrl-Break,
+  // which reaches that group alone.
+  kBreakToGroup,
+  // The test process had no console (wine under ctest, a CI service): it
+  // made one of its own, and Ctrl-C to all of it reaches only the test
+  // process, which swallows it, and its children.
+  kCtrlCToOwnConsole,
+  kNone,
+};
+
+StopRoute RouteForStops() {
+  static const StopRoute route = [] {
+    DWORD attached[1];
+    if (GetConsoleProcessList(attached, 1) > 0) return StopRoute::kBreakToGroup;
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    // wine may hold a console reference that no console stands behind.
+    if (!AllocConsole() && !(FreeConsole() && AllocConsole())) return StopRoute::kNone;
+    SetStdHandle(STD_INPUT_HANDLE, input);
+    SetStdHandle(STD_OUTPUT_HANDLE, output);
+    SetStdHandle(STD_ERROR_HANDLE, error);
+    // A handler, not SetConsoleCtrlHandler(nullptr, TRUE): children would
+    // inherit that and ignore Ctrl-C too.
+    if (!SetConsoleCtrlHandler(SwallowCtrlC, TRUE)) return StopRoute::kNone;
+    return StopRoute::kCtrlCToOwnConsole;
+  }();
+  return route;
+}
+
 HANDLE CreateOutputFile(const std::string& path, SECURITY_ATTRIBUTES& inheritable) {
   return CreateFileA(path.c_str(), GENERIC_WRITE,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
@@ -43,6 +79,11 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::Start(const std::string& program, const std::string& workingDirectory,
                          const std::string& stdoutPath, const std::string& stderrPath) {
+  // No Windows process can work in a longer directory, and wine's
+  // CreateProcess corrupts its caller's heap when asked to.
+  if (workingDirectory.size() >= MAX_PATH - 1) return false;
+  // Decided before the first child starts, so that it inherits the console.
+  const DWORD group = RouteForStops() == StopRoute::kBreakToGroup ? CREATE_NEW_PROCESS_GROUP : 0;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
@@ -60,9 +101,8 @@ bool ChildProcess::Start(const std::string& program, const std::string& workingD
   PROCESS_INFORMATION started{};
   std::string commandLine = "\"" + program + "\"";
   const bool ok = output != INVALID_HANDLE_VALUE && error != INVALID_HANDLE_VALUE &&
-                  CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                 CREATE_NEW_PROCESS_GROUP, nullptr, workingDirectory.c_str(),
-                                 &startup, &started);
+                  CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, group,
+                                 nullptr, workingDirectory.c_str(), &startup, &started);
   CloseHandle(readEnd);
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
   if (error != INVALID_HANDLE_VALUE) CloseHandle(error);
@@ -87,11 +127,19 @@ bool ChildProcess::WriteToStandardInput(const std::string& bytes) {
          written == bytes.size();
 }
 
+// wine delivers no Ctrl-Break: with a console of others there, no stop
+// request can be sent.
 bool ChildProcess::RequestStop() {
-  return running && GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, processId);
+  if (!running) return false;
+  switch (RouteForStops()) {
+    case StopRoute::kBreakToGroup:
+      return GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, processId) != FALSE;
+    case StopRoute::kCtrlCToOwnConsole:
+      return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != FALSE;
+    default:
+      return false;
+  }
 }
-
-bool ChildProcess::CanRequestStop() { return GetConsoleWindow() != nullptr; }
 
 int ChildProcess::WaitForExit(std::uint32_t timeoutMs) {
   if (!running) return -1;

@@ -62,10 +62,53 @@ TEST(ProfileReader, HasNoInlineComments) {
   EXPECT_EQ(Read(contents, "s", ";k"), "commented");
 }
 
-TEST(ProfileReader, ANulByteEndsTheValue) {
-  const std::string contents("[s]\nk=ab\0cd\nnext=1\n", 19);
+TEST(ProfileReader, HeadersRunToTheLastBracketAndLeadingKeysHaveTheEmptySection) {
+  const char* contents = "Port=22\n[Proxy] note [1]\nPort=1\n[]\nPort=3\n[ Other ] ]\nk=v\n";
+  EXPECT_EQ(Read(contents, "Proxy] note [1", "Port"), "1");
+  EXPECT_EQ(Read(contents, "Proxy", "Port"), "default");
+  EXPECT_EQ(Read(contents, "Other ]", "k"), "v");
+  // The keys before the first header are the first section named "".
+  EXPECT_EQ(Read(contents, "", "Port"), "22");
+  EXPECT_EQ(Read("[]\nPort=3\n", "", "Port"), "default");
+  // The names asked for are trimmed as the file's are.
+  EXPECT_EQ(Read(contents, " Proxy] note [1\t", "\tPort "), "1");
+}
+
+TEST(ProfileReader, ANulByteEndsNamesAndValues) {
+  const std::string contents("[s]\nk=ab\0cd\nnext=1\nPo\0rt=2\n[Ser\0ver]\nIP=3\n", 41);
   EXPECT_EQ(Read(contents, "s", "k"), "ab");
   EXPECT_EQ(Read(contents, "s", "next"), "1");
+  EXPECT_EQ(Read(contents, "s", "Po"), "2");
+  EXPECT_EQ(Read(contents, "Ser", "IP"), "3");
+  // The value is trimmed before the NUL cuts it, so these quotes stay.
+  EXPECT_EQ(Read(std::string("[s]\nk=\"ab\" \0 x\n", 15), "s", "k"), "\"ab\" ");
+}
+
+TEST(ProfileReader, QuotesComeOffDefaultsAndAFullQuotedValueLosesItsLastCharacter) {
+  EXPECT_EQ(Read("", "s", "k", "\"quoted\"  "), "quoted");
+  EXPECT_EQ(Read("", "s", "k", "'x'"), "x");
+  EXPECT_EQ(Read("", "s", "k", "\tx\t"), "\tx\t");  // only spaces come off the end
+  EXPECT_EQ(Read("", "s", "k", "   "), " ");        // and never the first character
+  const char* contents = "[s]\nk=\"abcd\"\n";
+  EXPECT_EQ(Read(contents, "s", "k", "", 6), "abcd");
+  EXPECT_EQ(Read(contents, "s", "k", "", 5), "abc");
+  EXPECT_EQ(Read(contents, "s", "k", "", 4), "abc");
+  EXPECT_EQ(Read(contents, "s", "k", "", 2), "a");
+  EXPECT_EQ(Read("[s]\nk=\"\"\n", "s", "k", "", 1), "");
+}
+
+TEST(ProfileReader, ReadsFilesMarkedAsUtf8OrUtf16InTheWesternCodePage) {
+  // e-acute, the euro sign, an emoji (two UTF-16 units), a stray byte.
+  EXPECT_EQ(Read("\xEF\xBB\xBF[s]\nk=\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xFFz\n", "s", "k"),
+            "\xE9\x80???z");
+  const std::string little("\xFF\xFE[\0s\0]\0\n\0k\0=\0\xE9\0\xAC\x20\x3D\xD8\x00\xDE", 22);
+  EXPECT_EQ(Read(little, "s", "k"), "\xE9\x80??");
+  const std::string big("\xFE\xFF\0[\0s\0]\0\n\0k\0=\0\xE9\x20\xAC", 18);
+  EXPECT_EQ(Read(big, "s", "k"), "\xE9\x80");
+  // Without a mark the bytes are taken as they are, a mark later included.
+  EXPECT_EQ(Read("[s]\n\xEF\xBB\xBFk=1\nk=\xC3\xA9\n", "s", "k"), "\xC3\xA9");
+  // ^Z, the DOS end-of-file mark, is white space.
+  EXPECT_EQ(Read("[s]\r\nk=eof.txt\x1A\r\n\x1A", "s", "k"), "eof.txt");
 }
 
 TEST(ProfileReader, CutsValuesToTheBufferAndNeverWritesBeyondIt) {

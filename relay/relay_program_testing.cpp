@@ -42,13 +42,14 @@ std::string Bytes(const Datagram& datagram) {
                      static_cast<std::size_t>(datagram.length));
 }
 
-std::string WithUnixLineEnds(const std::string& text) {
-  std::string unix;
+std::string WithNewlines(const std::string& text) {
+  std::string lines;
+  lines.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    unix += text[i];
+    lines += text[i];
   }
-  return unix;
+  return lines;
 }
 
 RelayHarness::RelayHarness() : directory(FreshDirectory()) {

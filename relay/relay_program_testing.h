@@ -8,6 +8,7 @@
 #include <string>
 
 #include "net/datagram.h"
+#include "net/net_testing.h"
 #include "net/udp_endpoint.h"
 #include "platform/child_process.h"
 
@@ -16,11 +17,15 @@ namespace tessard::testing {
 constexpr std::uint32_t kDeliveryTimeoutMs = 2000;
 // Long enough to be sure that a datagram is not coming, at 10 ms a pass.
 constexpr std::uint32_t kSilenceTimeoutMs = 300;
+// Why a test of stop requests is skipped: ChildProcess::RequestStop could not
+// send one (wine delivers no Ctrl-Break to a console the test shares).
+constexpr const char* kNoStopRequest = "no stop request can reach the relay here";
 
 std::string ReadWholeFile(const std::filesystem::path& path);
 void WriteWholeFile(const std::filesystem::path& path, const std::string& contents);
 std::string Bytes(const Datagram& datagram);
-std::string WithUnixLineEnds(const std::string& text);
+// text with every CR LF turned into "\n".
+std::string WithNewlines(const std::string& text);
 
 class RelayHarness {
  public:
@@ -50,14 +55,15 @@ class RelayHarness {
   int StopByKey();
   int WaitForExit();
 
-  // The console and standard error, with the CR LF that text-mode streams
-  // write on Windows read as "\n". The log keeps its bytes as they are.
-  std::string Console() const { return WithUnixLineEnds(ReadWholeFile(directory / "console.txt")); }
-  std::string Errors() const { return WithUnixLineEnds(ReadWholeFile(directory / "errors.txt")); }
+  // Console and standard error are text streams, whose lines end in CR LF
+  // on Windows: both are given "\n" line ends. The log is returned as written.
+  std::string Console() const { return WithNewlines(ReadWholeFile(directory / "console.txt")); }
+  std::string Errors() const { return WithNewlines(ReadWholeFile(directory / "errors.txt")); }
   std::string Log(const std::string& name = "packets.txt") const {
     return ReadWholeFile(directory / name);
   }
 
+  SocketLibraryScope socketLibrary;  // outlives the endpoints below
   std::filesystem::path directory;
   std::uint16_t relayPort = 0;  // the game port; aux is one above
   std::uint16_t serverPort = 0;

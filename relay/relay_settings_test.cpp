@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "net/net_testing.h"
 #include "platform/platform.h"
 
 namespace tessard {
@@ -15,16 +16,12 @@ namespace {
 class SettingsFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::SocketStartup();  // host resolution needs the socket library
     directory = std::filesystem::temp_directory_path() /
                 (std::string("tessard-settings-") +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(directory);
   }
-  void TearDown() override {
-    std::filesystem::remove_all(directory);
-    platform::SocketCleanup();
-  }
+  void TearDown() override { std::filesystem::remove_all(directory); }
 
   RelaySettings Read(const std::string& contents, SettingsOutcome* outcome = nullptr) {
     const std::filesystem::path path = directory / "TESSARD.INI";
@@ -37,6 +34,7 @@ class SettingsFileTest : public ::testing::Test {
     return settings;
   }
 
+  testing::SocketLibraryScope socketLibrary;  // host names are resolved through it
   std::filesystem::path directory;
 };
 
@@ -105,6 +103,7 @@ bool CountingLookup(const char*, std::uint32_t* address) {
 bool FailingLookup(const char*, std::uint32_t*) { return false; }
 
 TEST(ResolveHost, TakesADottedQuadWithoutALookup) {
+  testing::SocketLibraryScope socketLibrary;
   bool resolved = false;
   lookups = 0;
   EXPECT_EQ(ResolveHost("192.168.1.20", &resolved, CountingLookup),
