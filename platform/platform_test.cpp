@@ -41,6 +41,16 @@ TEST(Platform, LooksUpNamesFromTheHostsFileOnly) {
   EXPECT_EQ(SocketCleanup(), 0);
 }
 
+TEST(Platform, SocketsNeedTheSocketLibraryStarted) {
+  EXPECT_EQ(OpenUdpSocket(), kInvalidSocket);
+  EXPECT_EQ(LastSocketError(), kErrorNotInitialised);
+  ASSERT_EQ(SocketStartup(), 0);
+  const SocketHandle socket = OpenUdpSocket();
+  EXPECT_NE(socket, kInvalidSocket);
+  CloseSocket(socket);
+  EXPECT_EQ(SocketCleanup(), 0);
+}
+
 TEST(Platform, TickCountAdvancesAcrossASleep) {
   const std::uint32_t before = TickCount();
   SleepAlertable(20);

@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -35,6 +36,7 @@ static_assert(offsetof(sockaddr_in, sin_addr) == 4);
 constexpr int kErrorSystemCallFailure = 10107;  // WSASYSCALLFAILURE
 
 thread_local int lastSocketError = 0;
+std::atomic<int> socketLibraryStarts{0};
 
 int WinsockNumber(int error) {
   switch (error) {
@@ -158,13 +160,26 @@ void CopyText(const char* text, char* destination, std::uint32_t size) {
 
 }  // namespace
 
-int SocketStartup() { return 0; }
+// Counted as Winsock counts its start-ups, so that code which forgets to
+// start the socket library fails here as it would on Windows.
+int SocketStartup() {
+  ++socketLibraryStarts;
+  return 0;
+}
 
-int SocketCleanup() { return 0; }
+int SocketCleanup() {
+  if (socketLibraryStarts == 0) return FailWith(kErrorNotInitialised);
+  --socketLibraryStarts;
+  return 0;
+}
 
 int LastSocketError() { return lastSocketError; }
 
 SocketHandle OpenUdpSocket() {
+  if (socketLibraryStarts == 0) {
+    FailWith(kErrorNotInitialised);
+    return kInvalidSocket;
+  }
   const int descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
   if (descriptor == -1) {
     FailFromErrno();
@@ -242,6 +257,7 @@ std::uint16_t NetworkToHost16(std::uint16_t value) { return ntohs(value); }
 std::uint32_t ParseDottedQuad(const char* text) { return ::inet_addr(text); }
 
 bool LookUpHost(const char* name, std::uint32_t* address) {
+  if (socketLibraryStarts == 0) return false;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_DGRAM;

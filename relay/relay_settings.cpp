@@ -1,5 +1,6 @@
 #include "relay/relay_settings.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -71,8 +72,8 @@ SettingsOutcome LoadSettings() {
     refused.pathFits = false;
     return refused;
   }
-  std::strcat(path, platform::PathSeparator());
-  std::strcat(path, kSettingsFileName);
+  std::snprintf(path + directoryLength, kSettingsTextSize - directoryLength, "%s%s",
+                platform::PathSeparator(), kSettingsFileName);
   return ReadSettingsFile(relaySettings);
 }
 
