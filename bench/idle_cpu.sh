@@ -5,8 +5,12 @@ set -euo pipefail
 tessard=$(realpath "$1")
 seconds=${2:-10}
 dir=$(mktemp -d)
-trap 'kill "$pid" 2>/dev/null || true; rm -rf "$dir"' EXIT
-printf '[Proxy]\r\nPort=47311\r\n[Server]\r\nIP=127.0.0.1\r\nPort=47321\r\n' >"$dir/TESSARD.INI"
+pid=""
+trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$dir"' EXIT
+# Any port pair that is free will do; the server is never there.
+port=$((40000 + RANDOM % 20000))
+printf '[Proxy]\r\nPort=%d\r\n[Server]\r\nIP=127.0.0.1\r\nPort=%d\r\n' \
+  "$port" $((port + 2)) >"$dir/TESSARD.INI"
 cd "$dir"
 # Standard input a pipe that stays open and silent: the relay stops at a
 # key press, so it must see none.
@@ -15,6 +19,11 @@ mkfifo "$dir/stdin"
 pid=$!
 exec 3>"$dir/stdin"
 sleep 1
+if ! kill -0 "$pid" 2>/dev/null; then
+  echo "idle_cpu.sh: the relay did not stay up:" >&2
+  cat "$dir/errors.txt" >&2
+  exit 1
+fi
 ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
 hz=$(getconf CLK_TCK)
 before=$(ticks)
