@@ -26,5 +26,18 @@ run: build
 test: build
 	ctest --preset $(PRESET)
 
+# The benchmarks, the relay latency tool and the idle-CPU reading, on the
+# default (optimised) preset; see BENCHMARKS.md.
+.PHONY: bench
+BENCH_DIR := build/default
+bench:
+	cmake --preset default
+	cmake --build --preset default --target benchmarks tessard
+	$(BENCH_DIR)/bench/cipher_bench
+	$(BENCH_DIR)/bench/log_bench
+	$(BENCH_DIR)/bench/util_bench
+	$(BENCH_DIR)/bench/relay_latency 30 40
+	bench/idle_cpu.sh $(BENCH_DIR)/relay/tessard 10
+
 clean:
 	rm -rf build

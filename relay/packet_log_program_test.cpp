@@ -7,69 +7,13 @@
 #include <vector>
 
 #include "cipher/session_cipher.h"
-#include "log/packet_dump.h"
-#include "log/packet_log.h"
 #include "net/net_testing.h"
 #include "relay/relay_program_testing.h"
 
 namespace tessard::testing {
 namespace {
 
-std::string captured;
-
-void Capture(const char* text) { captured += text; }
-
-// The log text the relay must write, built piece by piece with the same
-// dump format, then given the file's CR LF line ends.
-class ExpectedLog {
- public:
-  void Line(const std::string& text) { text_ += text; }
-  void Dump(Direction direction, const std::string& bytes) {
-    captured.clear();
-    SetLogWriter(Capture);
-    DumpPacket(direction, reinterpret_cast<const std::uint8_t*>(bytes.data()),
-               static_cast<std::int32_t>(bytes.size()));
-    FlushLog();
-    SetLogWriter(nullptr);
-    text_ += captured;
-  }
-  std::string FileText() const {
-    std::string file;
-    for (const char c : text_) file += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    return file;
-  }
-
- private:
-  std::string text_;
-};
-
-std::string Little32(std::int32_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[static_cast<std::size_t>(i)] = static_cast<char>(bits >> (8 * i));
-  return bytes;
-}
-
-std::string KeyRequest(std::int32_t key, std::int8_t protocol) {
-  return std::string("\x00\x01", 2) + Little32(key) + static_cast<char>(protocol) + '\x00';
-}
-
-std::string KeyResponse(std::int32_t key) { return std::string("\x00\x02", 2) + Little32(key); }
-
 const std::string kDisconnect("\x00\x07", 2);
-
-std::string Encrypted(const SessionCipher& cipher, std::string bytes) {
-  cipher.Encrypt(reinterpret_cast<std::uint8_t*>(bytes.data()),
-                 static_cast<std::uint32_t>(bytes.size()));
-  return bytes;
-}
-
-std::string Decrypted(const SessionCipher& cipher, std::string bytes) {
-  cipher.Decrypt(reinterpret_cast<std::uint8_t*>(bytes.data()),
-                 static_cast<std::uint32_t>(bytes.size()));
-  return bytes;
-}
 
 // Game payloads of the given size: a reliable-looking 00-header packet for
 // even sizes, a one-byte-header packet for odd ones, with varied contents.
@@ -96,36 +40,18 @@ class KeyExchangeTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(relay.StartRouted()); }
 
   std::string ClientSends(const std::string& bytes) {
-    relay.SendToRelay(relay.clientGame, relay.relayPort, bytes);
-    auto received = ReceiveWithin(relay.serverGame, kDeliveryTimeoutMs);
-    return received ? Bytes(*received) : "<nothing>";
+    return relay.CarryGame(relay.clientGame, relay.serverGame, bytes);
   }
 
   std::string ServerSends(const std::string& bytes) {
-    relay.SendToRelay(relay.serverGame, relay.relayPort, bytes);
-    auto received = ReceiveWithin(relay.clientGame, kDeliveryTimeoutMs);
-    return received ? Bytes(*received) : "<nothing>";
+    return relay.CarryGame(relay.serverGame, relay.clientGame, bytes);
   }
 
   // A key request from the client and the server's answer, both carried
   // unchanged; both fake peers then encrypt with the agreed key.
   void Connect(std::int32_t serverKey, std::int8_t protocol, std::uint32_t tickCount) {
-    const std::int32_t clientKey = client.GenerateKey(tickCount);
-    const std::string request = KeyRequest(clientKey, protocol);
-    ASSERT_EQ(ClientSends(request), request);
-    expected.Line(
-        "c2s       Connection from 127.0.0.1:" + std::to_string(relay.clientGame.LocalPort()) +
-        " (proto " + std::to_string(protocol) + ")\n");
-    expected.Dump(Direction::kClientToServer, request);
-
-    const std::string response = KeyResponse(serverKey);
-    ASSERT_EQ(ServerSends(response), response);
-    expected.Line("s2c       SubSpace decryption enabled.\n");
-    expected.Dump(Direction::kServerToClient, response);
-
-    server.clientKey = clientKey;
-    server.SetServerKey(serverKey);
-    client.SetServerKey(serverKey);
+    ASSERT_TRUE(ExchangeKeys(relay, relay.clientGame, client, server, serverKey, protocol,
+                             tickCount, expected));
   }
 
   // Encrypted traffic both ways: the wire carries the ciphertext

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "log/packet_dump.h"
+#include "log/packet_log.h"
 #include "net/net_testing.h"
 
 namespace tessard::testing {
@@ -25,7 +27,56 @@ const std::uint8_t* Data(const std::string& bytes) {
   return reinterpret_cast<const std::uint8_t*>(bytes.data());
 }
 
+std::string captured;
+
+void Capture(const char* text) { captured += text; }
+
+std::string Little32(std::int32_t value) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i)
+    bytes[static_cast<std::size_t>(i)] = static_cast<char>(bits >> (8 * i));
+  return bytes;
+}
+
 }  // namespace
+
+void ExpectedLog::Dump(Direction direction, const std::string& bytes) {
+  captured.clear();
+  SetLogWriter(Capture);
+  DumpPacket(direction, Data(bytes), static_cast<std::int32_t>(bytes.size()));
+  FlushLog();
+  SetLogWriter(nullptr);
+  text_ += captured;
+}
+
+std::string ExpectedLog::FileText() const {
+  std::string file;
+  file.reserve(text_.size() + text_.size() / 8);
+  for (const char c : text_) {
+    if (c == '\n') file += '\r';
+    file += c;
+  }
+  return file;
+}
+
+std::string KeyRequest(std::int32_t key, std::int8_t protocol) {
+  return std::string("\x00\x01", 2) + Little32(key) + static_cast<char>(protocol) + '\x00';
+}
+
+std::string KeyResponse(std::int32_t key) { return std::string("\x00\x02", 2) + Little32(key); }
+
+std::string Encrypted(const SessionCipher& cipher, std::string bytes) {
+  cipher.Encrypt(reinterpret_cast<std::uint8_t*>(bytes.data()),
+                 static_cast<std::uint32_t>(bytes.size()));
+  return bytes;
+}
+
+std::string Decrypted(const SessionCipher& cipher, std::string bytes) {
+  cipher.Decrypt(reinterpret_cast<std::uint8_t*>(bytes.data()),
+                 static_cast<std::uint32_t>(bytes.size()));
+  return bytes;
+}
 
 std::string ReadWholeFile(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
@@ -95,6 +146,34 @@ bool RelayHarness::WaitUntilRelaying() {
 void RelayHarness::SendToRelay(UdpEndpoint& from, std::uint16_t port, const std::string& bytes) {
   from.SetDestination(LoopbackAddress(), port);
   from.Send(Data(bytes), static_cast<std::int32_t>(bytes.size()));
+}
+
+std::string RelayHarness::CarryGame(UdpEndpoint& from, UdpEndpoint& to, const std::string& bytes) {
+  SendToRelay(from, relayPort, bytes);
+  auto received = ReceiveWithin(to, kDeliveryTimeoutMs);
+  return received ? Bytes(*received) : "<nothing>";
+}
+
+bool ExchangeKeys(RelayHarness& relay, UdpEndpoint& clientEndpoint, SessionCipher& client,
+                  SessionCipher& server, std::int32_t serverKey, std::int8_t protocol,
+                  std::uint32_t tickCount, ExpectedLog& expected) {
+  const std::int32_t clientKey = client.GenerateKey(tickCount);
+  const std::string request = KeyRequest(clientKey, protocol);
+  if (relay.CarryGame(clientEndpoint, relay.serverGame, request) != request) return false;
+  expected.Line(
+      "c2s       Connection from 127.0.0.1:" + std::to_string(clientEndpoint.LocalPort()) +
+      " (proto " + std::to_string(protocol) + ")\n");
+  expected.Dump(Direction::kClientToServer, request);
+
+  const std::string response = KeyResponse(serverKey);
+  if (relay.CarryGame(relay.serverGame, clientEndpoint, response) != response) return false;
+  expected.Line("s2c       SubSpace decryption enabled.\n");
+  expected.Dump(Direction::kServerToClient, response);
+
+  server.clientKey = clientKey;
+  server.SetServerKey(serverKey);
+  client.SetServerKey(serverKey);
+  return true;
 }
 
 int RelayHarness::StopByKey() {

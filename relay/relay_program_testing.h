@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "cipher/session_cipher.h"
+#include "log/direction.h"
 #include "net/datagram.h"
 #include "net/net_testing.h"
 #include "net/udp_endpoint.h"
@@ -26,6 +28,26 @@ void WriteWholeFile(const std::filesystem::path& path, const std::string& conten
 std::string Bytes(const Datagram& datagram);
 // text with every CR LF turned into "\n".
 std::string WithNewlines(const std::string& text);
+
+// The log text the relay must write, built piece by piece with the same
+// dump format, then given the file's CR LF line ends.
+class ExpectedLog {
+ public:
+  void Line(const std::string& text) { text_ += text; }
+  void Dump(Direction direction, const std::string& bytes);
+  std::string FileText() const;
+
+ private:
+  std::string text_;
+};
+
+// A client's key request and a server's key response as they travel.
+std::string KeyRequest(std::int32_t key, std::int8_t protocol);
+std::string KeyResponse(std::int32_t key);
+
+// bytes after the cipher's Encrypt or Decrypt.
+std::string Encrypted(const SessionCipher& cipher, std::string bytes);
+std::string Decrypted(const SessionCipher& cipher, std::string bytes);
 
 class RelayHarness {
  public:
@@ -50,6 +72,11 @@ class RelayHarness {
   // Sends bytes from one of the fake peers' endpoints to a relay port.
   void SendToRelay(UdpEndpoint& from, std::uint16_t port, const std::string& bytes);
 
+  // Sends bytes from one fake peer to the relay's game port and returns
+  // what the other peer received within the delivery timeout, or
+  // "<nothing>".
+  std::string CarryGame(UdpEndpoint& from, UdpEndpoint& to, const std::string& bytes);
+
   // Writes one byte to the relay's standard input and waits for its exit
   // status (-1 when it did not end in time).
   int StopByKey();
@@ -73,5 +100,13 @@ class RelayHarness {
   UdpEndpoint clientAux;
   ChildProcess relay;
 };
+
+// A key exchange from the client endpoint: the request and the server's
+// response carried unchanged, both ciphers set to the agreed key, and the
+// connection line, notice and dumps the relay logs added to expected.
+// False when either datagram was not carried intact.
+bool ExchangeKeys(RelayHarness& relay, UdpEndpoint& clientEndpoint, SessionCipher& client,
+                  SessionCipher& server, std::int32_t serverKey, std::int8_t protocol,
+                  std::uint32_t tickCount, ExpectedLog& expected);
 
 }  // namespace tessard::testing

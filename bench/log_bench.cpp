@@ -1,0 +1,73 @@
+// The packet log and the whole per-datagram path of the relay, on a
+// full-size datagram, with the log written out into a sink that drops it.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "log/packet_dump.h"
+#include "log/packet_log.h"
+#include "net/datagram.h"
+#include "net/net_startup.h"
+#include "net/net_testing.h"
+#include "net/udp_endpoint.h"
+#include "relay/game_inspection.h"
+
+namespace tessard {
+namespace {
+
+constexpr std::int32_t kDatagramBytes = 520;
+
+void NullSink(const char* text) { benchmark::DoNotOptimize(text); }
+
+std::vector<std::uint8_t> Payload() {
+  std::vector<std::uint8_t> bytes(kDatagramBytes);
+  for (std::int32_t i = 0; i < kDatagramBytes; ++i) bytes[i] = static_cast<std::uint8_t>(i * 13);
+  bytes[0] = 0x00;
+  bytes[1] = 0x03;
+  return bytes;
+}
+
+// One dump and the write-out of everything it stored.
+void BM_DumpPacket520WithFlush(benchmark::State& state) {
+  const std::vector<std::uint8_t> bytes = Payload();
+  SetLogWriter(NullSink);
+  for (auto _ : state) {
+    DumpPacket(Direction::kClientToServer, bytes.data(), kDatagramBytes);
+    FlushLog();
+  }
+  SetLogWriter(nullptr);
+}
+BENCHMARK(BM_DumpPacket520WithFlush);
+
+// What the relay does with a game datagram besides sending it: the work
+// copy, its decryption, the inspection and the dump, with the store
+// written out whenever it fills, as in the relay.
+void BM_PerDatagramPath520(benchmark::State& state) {
+  NetStartup();
+  UdpEndpoint endpoint;
+  UdpEndpoint receiver;
+  endpoint.Open(0);
+  receiver.Open(0);
+  endpoint.SetDestination(testing::LoopbackAddress(), receiver.LocalPort());
+  sessionCipher.clientKey = sessionCipher.GenerateKey(99);
+  sessionCipher.SetServerKey(0x600DCAFE);
+  decryptionEnabled = true;
+  const std::vector<std::uint8_t> bytes = Payload();
+  const Datagram datagram(NetAddress(testing::LoopbackAddress(), 5000), bytes.data(),
+                          kDatagramBytes);
+  SetLogWriter(NullSink);
+  for (auto _ : state) {
+    PrepareWorkCopy(datagram);
+    InspectGameDatagram(datagram, Direction::kClientToServer, endpoint);
+  }
+  FlushLog();
+  SetLogWriter(nullptr);
+  decryptionEnabled = false;
+}
+BENCHMARK(BM_PerDatagramPath520);
+
+}  // namespace
+}  // namespace tessard
+
+BENCHMARK_MAIN();

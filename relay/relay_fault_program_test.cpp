@@ -1,0 +1,98 @@
+// The real relay when its surroundings misbehave: a server that is not
+// there, a log it cannot create, a client that moves to another port.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cipher/session_cipher.h"
+#include "net/net_testing.h"
+#include "relay/relay_program_testing.h"
+
+namespace tessard::testing {
+namespace {
+
+std::string Numbered(const std::string& text, int number) { return text + std::to_string(number); }
+
+TEST(RelayFaults, KeepsRunningWhileTheServerPortsAreClosed) {
+  RelayHarness relay;
+  ASSERT_TRUE(relay.StartRouted());
+  const auto auxPort = static_cast<std::uint16_t>(relay.relayPort + 1);
+  ASSERT_EQ(relay.CarryGame(relay.clientGame, relay.serverGame, "before"), "before");
+
+  // Datagrams sent into nothing: the host answers with port-unreachable
+  // errors, which the relay's next receives may see.
+  relay.serverGame.Close();
+  relay.serverAux.Close();
+  for (int i = 0; i < 20; ++i) {
+    relay.SendToRelay(relay.clientGame, relay.relayPort, Numbered("lost game ", i));
+    relay.SendToRelay(relay.clientAux, auxPort, Numbered("lost aux ", i));
+  }
+  EXPECT_EQ(ReceiveWithin(relay.clientGame, kSilenceTimeoutMs), nullptr);
+  ASSERT_TRUE(relay.relay.Running());
+
+  // The server comes back on the same ports: both pairs carry again, both ways.
+  ASSERT_GT(relay.serverGame.Open(relay.serverPort), 0);
+  ASSERT_GT(relay.serverAux.Open(static_cast<std::uint16_t>(relay.serverPort + 1)), 0);
+  ASSERT_TRUE(relay.WaitUntilRelaying());
+  EXPECT_EQ(relay.CarryGame(relay.clientGame, relay.serverGame, "after"), "after");
+  EXPECT_EQ(relay.CarryGame(relay.serverGame, relay.clientGame, "reply"), "reply");
+  relay.SendToRelay(relay.serverAux, auxPort, "aux reply");
+  auto auxReply = ReceiveWithin(relay.clientAux, kDeliveryTimeoutMs);
+  ASSERT_NE(auxReply, nullptr);
+  EXPECT_EQ(Bytes(*auxReply), "aux reply");
+  EXPECT_EQ(relay.StopByKey(), 0);
+  EXPECT_EQ(relay.Errors(), "");
+}
+
+// A log path whose parent is a regular file cannot be created even by root.
+TEST(RelayFaults, RelaysOnWhenTheLogCannotBeCreatedUnderAFile) {
+  RelayHarness relay;
+  WriteWholeFile(relay.directory / "blocker", "a file, not a directory");
+  ASSERT_TRUE(relay.Start(relay.RoutedSettings("Log=blocker/packets.txt\r\n")));
+  ASSERT_TRUE(relay.WaitUntilRelaying());
+  for (int i = 0; i < 5; ++i) {
+    const std::string up = Numbered("up ", i);
+    const std::string down = Numbered("down ", i);
+    EXPECT_EQ(relay.CarryGame(relay.clientGame, relay.serverGame, up), up);
+    EXPECT_EQ(relay.CarryGame(relay.serverGame, relay.clientGame, down), down);
+  }
+  EXPECT_EQ(relay.StopByKey(), 0);
+  const std::string errors = relay.Errors();
+  EXPECT_EQ(errors.rfind("tessard: cannot open log file blocker/packets.txt: ", 0), 0u) << errors;
+  EXPECT_NE(errors.find("; relaying without a log\n"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find('\n'), errors.size() - 1) << "one line only: " << errors;
+  EXPECT_EQ(ReadWholeFile(relay.directory / "blocker"), "a file, not a directory");
+}
+
+// A client behind a NAT may reappear on another port mid-session: traffic
+// follows it, and the session's decryption carries on.
+TEST(RelayFaults, FollowsAClientThatChangesItsPortMidSession) {
+  RelayHarness relay;
+  ASSERT_TRUE(relay.StartRouted());
+  SessionCipher client;
+  SessionCipher server;
+  ExpectedLog expected;
+  ASSERT_TRUE(ExchangeKeys(relay, relay.clientGame, client, server, 0x600DCAFE, 5, 3, expected));
+
+  UdpEndpoint moved;
+  ASSERT_GT(moved.Open(0), 0);
+  for (int i = 0; i < 6; ++i) {
+    UdpEndpoint& from = i < 3 ? relay.clientGame : moved;
+    const std::string up = std::string("\x00\x03", 2) + Numbered("from the client, round ", i);
+    const std::string upWire = Encrypted(client, up);
+    ASSERT_EQ(relay.CarryGame(from, relay.serverGame, upWire), upWire);
+    expected.Dump(Direction::kClientToServer, up);
+
+    const std::string down = "\x0E" + Numbered("from the server, round ", i);
+    const std::string downWire = Encrypted(server, down);
+    ASSERT_EQ(relay.CarryGame(relay.serverGame, from, downWire), downWire);
+    expected.Dump(Direction::kServerToClient, down);
+  }
+  // Nothing more reaches the old port once the client has moved.
+  EXPECT_EQ(ReceiveWithin(relay.clientGame, kSilenceTimeoutMs), nullptr);
+  ASSERT_EQ(relay.StopByKey(), 0);
+  EXPECT_EQ(relay.Log(), expected.FileText());
+}
+
+}  // namespace
+}  // namespace tessard::testing
