@@ -1,7 +1,7 @@
 #include "relay/relay_loop.h"
 
 #include "platform/platform.h"
-#include "relay/game_inspection.h"
+#include "relay/game_traffic.h"
 
 namespace tessard {
 

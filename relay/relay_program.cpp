@@ -7,7 +7,7 @@
 #include "net/net_startup.h"
 #include "net/udp_endpoint.h"
 #include "platform/platform.h"
-#include "relay/game_inspection.h"
+#include "relay/game_traffic.h"
 #include "relay/relay_loop.h"
 #include "relay/relay_settings.h"
 #include "relay/socket_error_text.h"

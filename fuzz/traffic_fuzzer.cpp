@@ -15,7 +15,7 @@
 #include "net/net_startup.h"
 #include "net/net_testing.h"
 #include "net/udp_endpoint.h"
-#include "relay/game_inspection.h"
+#include "relay/game_traffic.h"
 
 namespace tessard::fuzzing {
 namespace {

@@ -1,4 +1,4 @@
-#include "relay/game_inspection.h"
+#include "relay/game_traffic.h"
 
 #include "log/packet_dump.h"
 #include "log/packet_log.h"
