@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "log/log_stream.h"
 #include "util/arithmetic.h"
 
 namespace tessard {
@@ -13,7 +13,7 @@ char scratchLine[PacketLog::kSlotSize];
 
 namespace {
 
-LogWriter logWriter = platform::WriteLogText;
+LogWriter logWriter = AppendLogText;
 
 }  // namespace
 
@@ -42,10 +42,11 @@ void LogFormat(const char* format, ...) {
 void FlushLog() {
   for (std::int32_t i = 0; i < packetLog.count; ++i) logWriter(packetLog.slots[i]);
   packetLog.count = 0;
+  WriteOutLogText();
 }
 
 void SetLogWriter(LogWriter writer) {
-  logWriter = writer != nullptr ? writer : platform::WriteLogText;
+  logWriter = writer != nullptr ? writer : AppendLogText;
 }
 
 }  // namespace tessard

@@ -34,12 +34,13 @@ void LogLine(const char* text);
 // the result as one piece.
 [[gnu::format(printf, 1, 2)]] void LogFormat(const char* format, ...);
 
-// Hands every stored piece, in order, to the log writer, then empties the
-// store. Adds no separators and does not flush the stream behind the writer.
+// Hands every stored piece, in order, to the log writer, empties the store,
+// and writes out what the default writer collected (see log_stream.h). Adds
+// no separators.
 void FlushLog();
 
-// Replaces the log writer; nullptr restores the default, which writes to
-// standard output with CR LF line ends (platform::WriteLogText).
+// Replaces the log writer; nullptr restores the default, AppendLogText,
+// which takes the text to standard output with CR LF line ends.
 void SetLogWriter(LogWriter writer);
 
 }  // namespace tessard

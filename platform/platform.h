@@ -88,8 +88,11 @@ const char* FormatDottedQuad(std::uint32_t address);
 
 // GetCurrentDirectoryA: the length written (without the terminator) when
 // it fits in size bytes; otherwise the size needed, buffer untouched;
-// 0 on failure.
+// 0 on failure, with LastSystemErrorText telling why.
 std::uint32_t CurrentDirectory(char* buffer, std::uint32_t size);
+// The reason the last failed file or directory call of this thread failed,
+// as the system words it (always terminated).
+void LastSystemErrorText(char* reason, std::uint32_t reasonSize);
 // What joins a directory and a file name: "/" or "\".
 const char* PathSeparator();
 
@@ -99,6 +102,11 @@ const char* PathSeparator();
 std::uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
                                 char* destination, std::uint32_t size, const char* path);
 
+enum class FileAccess { kMissing, kReadable, kUnreadable };
+// Whether the file at path can be opened for reading; for an existing file
+// that cannot (a directory, no permission), the reason.
+FileAccess CheckReadable(const char* path, char* reason, std::uint32_t reasonSize);
+
 // Milliseconds since the system started, wrapping at 2^32 (GetTickCount).
 std::uint32_t TickCount();
 // SleepEx(milliseconds, TRUE).
@@ -107,7 +115,10 @@ void SleepAlertable(std::uint32_t milliseconds);
 // The keyboard. StartKeyboardWatch puts a terminal into non-canonical,
 // no-echo mode (undone by StopKeyboardWatch and at every normal exit).
 // KeyPressed never blocks and consumes nothing: true while a byte waits on
-// standard input; end of input or no input is never a key.
+// standard input; end of input or no input is never a key. A terminal is
+// only ever changed, and its keys only ever count, while the relay is in the
+// terminal's foreground: a relay started or put in the background runs on
+// untouched, and takes the terminal again when it is brought back.
 void StartKeyboardWatch();
 bool KeyPressed();
 void StopKeyboardWatch();
@@ -117,12 +128,16 @@ void StopKeyboardWatch();
 void InstallStopHandlers();
 bool StopRequested();
 
-// Reopens standard output onto path, emptied, in text mode. On failure
-// returns false and puts the reason into reason (always terminated).
+// Reopens standard output onto path, emptied. Bytes written with
+// WriteStandardOutput reach the file as they are, so line ends are the
+// caller's to choose. On failure returns false, puts the reason into reason
+// (always terminated), and leaves standard output on the null device.
 bool ReopenStandardOutput(const char* path, char* reason, std::uint32_t reasonSize);
-// Writes text to standard output with every "\n" reaching the stream as
-// CR LF, so that a log is byte for byte the same on every platform.
-void WriteLogText(const char* text);
+// Writes all of bytes to standard output's descriptor, past the stream's
+// buffer. False, with the reason, on a failed or short write; the file then
+// holds some first part of bytes.
+bool WriteStandardOutput(const char* bytes, std::uint32_t length, char* reason,
+                         std::uint32_t reasonSize);
 
 // The runtime's low-level file calls, as the file reader uses them. Open
 // is for reading and writing, creates a missing file (empty, read and

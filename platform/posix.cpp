@@ -136,8 +136,53 @@ volatile sig_atomic_t stopRequested = 0;
 
 void OnStopSignal(int) { stopRequested = 1; }
 
-bool terminalModeSaved = false;
+bool inputIsTerminal = false;
+bool terminalModeSaved = false;  // savedTerminalMode is the mode to give back
 termios savedTerminalMode;
+termios watchingMode;
+volatile sig_atomic_t continued = 0;
+
+void OnContinue(int) { continued = 1; }
+
+// Job control: a process outside the terminal's foreground process group
+// that changes the terminal's mode is stopped with SIGTTOU, and the keys
+// typed there are the foreground job's. A terminal that is not this
+// process's controlling one has no foreground to ask about.
+bool InTerminalForeground() {
+  const pid_t foreground = ::tcgetpgrp(STDIN_FILENO);
+  return foreground == -1 || foreground == ::getpgrp();
+}
+
+// Sets the terminal's mode only from the foreground, with SIGTTOU held off
+// so that losing the foreground a moment before cannot stop the relay.
+void SetTerminalMode(const termios& mode) {
+  if (!InTerminalForeground()) return;
+  sigset_t ttou;
+  sigset_t previous;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  ::sigprocmask(SIG_BLOCK, &ttou, &previous);
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &mode);
+  ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+// Keys must arrive one by one and unechoed. The mode to give back is taken
+// the first time the relay holds the foreground; a shell that stopped the
+// relay has already put back its own mode, so bringing the relay back only
+// sets the watching mode again.
+void TakeTerminal() {
+  if (!inputIsTerminal || !InTerminalForeground()) return;
+  if (!terminalModeSaved) {
+    if (::tcgetattr(STDIN_FILENO, &savedTerminalMode) != 0) return;
+    watchingMode = savedTerminalMode;
+    watchingMode.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    watchingMode.c_cc[VMIN] = 1;
+    watchingMode.c_cc[VTIME] = 0;
+    terminalModeSaved = true;
+    std::atexit(StopKeyboardWatch);
+  }
+  SetTerminalMode(watchingMode);
+}
 
 // A closed standard descriptor would be handed to the next socket or file
 // opened, and a socket on descriptor 0 would then look like a key press.
@@ -288,6 +333,10 @@ std::uint32_t CurrentDirectory(char* buffer, std::uint32_t size) {
   return needed;
 }
 
+void LastSystemErrorText(char* reason, std::uint32_t reasonSize) {
+  CopyText(std::strerror(errno), reason, reasonSize);
+}
+
 const char* PathSeparator() { return "/"; }
 
 std::uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
@@ -300,6 +349,21 @@ std::uint32_t ReadProfileString(const char* section, const char* key, const char
     std::fclose(file);
   }
   return ReadProfileValue(contents, section, key, defaultValue, destination, size);
+}
+
+FileAccess CheckReadable(const char* path, char* reason, std::uint32_t reasonSize) {
+  const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (descriptor == -1) {
+    if (errno == ENOENT || errno == ENOTDIR) return FileAccess::kMissing;
+    CopyText(std::strerror(errno), reason, reasonSize);
+    return FileAccess::kUnreadable;
+  }
+  // A directory opens, but reading it fails.
+  char probe;
+  const bool readable = ::read(descriptor, &probe, 1) >= 0;
+  if (!readable) CopyText(std::strerror(errno), reason, reasonSize);
+  ::close(descriptor);
+  return readable ? FileAccess::kReadable : FileAccess::kUnreadable;
 }
 
 std::uint32_t TickCount() {
@@ -319,25 +383,33 @@ void SleepAlertable(std::uint32_t milliseconds) {
 
 void StartKeyboardWatch() {
   OccupyStandardDescriptors();
-  if (terminalModeSaved || !::isatty(STDIN_FILENO)) return;
-  if (::tcgetattr(STDIN_FILENO, &savedTerminalMode) != 0) return;
-  termios watching = savedTerminalMode;
-  watching.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-  watching.c_cc[VMIN] = 1;
-  watching.c_cc[VTIME] = 0;
-  if (::tcsetattr(STDIN_FILENO, TCSANOW, &watching) != 0) return;
-  terminalModeSaved = true;
-  std::atexit(StopKeyboardWatch);
+  inputIsTerminal = ::isatty(STDIN_FILENO) != 0;
+  if (!inputIsTerminal) return;
+  struct sigaction action {};
+  action.sa_handler = OnContinue;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGCONT, &action, nullptr);
+  TakeTerminal();
 }
 
 bool KeyPressed() {
+  if (inputIsTerminal) {
+    if (continued != 0) {
+      continued = 0;
+      TakeTerminal();
+    }
+    if (!InTerminalForeground()) return false;
+  }
   int waiting = 0;
   return ::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
+// In the background the terminal holds the shell's own mode, which is not
+// ours to change.
 void StopKeyboardWatch() {
   if (!terminalModeSaved) return;
-  ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminalMode);
+  SetTerminalMode(savedTerminalMode);
   terminalModeSaved = false;
 }
 
@@ -362,15 +434,20 @@ bool ReopenStandardOutput(const char* path, char* reason, std::uint32_t reasonSi
   return false;
 }
 
-void WriteLogText(const char* text) {
-  const char* start = text;
-  for (const char* at = text; *at != '\0'; ++at) {
-    if (*at != '\n') continue;
-    std::fwrite(start, 1, static_cast<std::size_t>(at - start), stdout);
-    std::fwrite("\r\n", 1, 2, stdout);
-    start = at + 1;
+bool WriteStandardOutput(const char* bytes, std::uint32_t length, char* reason,
+                         std::uint32_t reasonSize) {
+  const int descriptor = ::fileno(stdout);
+  while (length > 0) {
+    const ssize_t written = ::write(descriptor, bytes, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      CopyText(written < 0 ? std::strerror(errno) : "nothing could be written", reason, reasonSize);
+      return false;
+    }
+    bytes += written;
+    length -= static_cast<std::uint32_t>(written);
   }
-  std::fputs(start, stdout);
+  return true;
 }
 
 int OpenFileDescriptor(const char* path) {

@@ -66,6 +66,23 @@ void CopyText(const char* text, char* destination, std::uint32_t size) {
   std::snprintf(destination, size, "%s", text);
 }
 
+// The system's own wording of a Win32 error code, without its line end.
+void CopyErrorText(DWORD error, char* destination, std::uint32_t size) {
+  if (size == 0) return;
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, error, 0, destination, size, nullptr);
+  if (length == 0) {
+    std::snprintf(destination, size, "Windows error %lu", static_cast<unsigned long>(error));
+    return;
+  }
+  std::uint32_t end = length < size ? length : size - 1;
+  while (end > 0 && (destination[end - 1] == '\r' || destination[end - 1] == '\n' ||
+                     destination[end - 1] == ' ')) {
+    --end;
+  }
+  destination[end] = '\0';
+}
+
 }  // namespace
 
 int SocketStartup() {
@@ -163,11 +180,28 @@ std::uint32_t CurrentDirectory(char* buffer, std::uint32_t size) {
   return GetCurrentDirectoryA(size, buffer);
 }
 
+void LastSystemErrorText(char* reason, std::uint32_t reasonSize) {
+  CopyErrorText(GetLastError(), reason, reasonSize);
+}
+
 const char* PathSeparator() { return "\\"; }
 
 std::uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
                                 char* destination, std::uint32_t size, const char* path) {
   return GetPrivateProfileStringA(section, key, defaultValue, destination, size, path);
+}
+
+FileAccess CheckReadable(const char* path, char* reason, std::uint32_t reasonSize) {
+  const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return FileAccess::kReadable;
+  }
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileAccess::kMissing;
+  CopyErrorText(error, reason, reasonSize);
+  return FileAccess::kUnreadable;
 }
 
 std::uint32_t TickCount() { return GetTickCount(); }
@@ -207,15 +241,29 @@ bool StopRequested() { return stopRequested != 0; }
 
 bool ReopenStandardOutput(const char* path, char* reason, std::uint32_t reasonSize) {
   std::fflush(stdout);
-  if (std::freopen(path, "wt", stdout) != nullptr) return true;
+  // Binary: the log's writer puts in its own CR LF line ends, the same as
+  // on every other platform.
+  if (std::freopen(path, "wb", stdout) != nullptr) return true;
   CopyText(std::strerror(errno), reason, reasonSize);
   // Keep the stream usable: the log output is lost, nothing else is.
-  std::freopen("NUL", "wt", stdout);
+  std::freopen("NUL", "wb", stdout);
   return false;
 }
 
-// Standard output is in text mode, so the runtime writes each "\n" as CR LF.
-void WriteLogText(const char* text) { std::fputs(text, stdout); }
+bool WriteStandardOutput(const char* bytes, std::uint32_t length, char* reason,
+                         std::uint32_t reasonSize) {
+  const int descriptor = _fileno(stdout);
+  while (length > 0) {
+    const int written = _write(descriptor, bytes, length);
+    if (written <= 0) {
+      CopyText(written < 0 ? std::strerror(errno) : "nothing could be written", reason, reasonSize);
+      return false;
+    }
+    bytes += written;
+    length -= static_cast<std::uint32_t>(written);
+  }
+  return true;
+}
 
 int OpenFileDescriptor(const char* path) { return _open(path, kOpenFlags, kOpenMode); }
 

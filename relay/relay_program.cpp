@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "log/log_stream.h"
 #include "net/net_startup.h"
 #include "net/udp_endpoint.h"
 #include "platform/platform.h"
@@ -30,10 +31,53 @@ namespace {
 
 bool OpenEndpoint(UdpEndpoint& endpoint, std::uint16_t port, const char* name) {
   const std::int32_t result = endpoint.Open(port);
-  if (endpoint.IsBound()) return true;
-  ReportProblem("cannot open %s port %d: %s", name, static_cast<int>(port),
-                DescribeSocketError(result).c_str());
-  return false;
+  if (!endpoint.IsBound()) {
+    ReportProblem("cannot open %s port %d: %s", name, static_cast<int>(port),
+                  DescribeSocketError(result).c_str());
+    return false;
+  }
+  // Port 0 lets the system choose; the console keeps saying 0, so the user
+  // learns the real port here.
+  if (port == 0) {
+    ReportProblem("%s port 0: the system chose port %d", name,
+                  static_cast<int>(endpoint.LocalPort()));
+  }
+  return true;
+}
+
+bool ReportRefusedSettingsPath(const SettingsOutcome& outcome) {
+  switch (outcome.pathProblem) {
+    case SettingsPathProblem::kNone:
+      return false;
+    case SettingsPathProblem::kDirectoryTooLong:
+      ReportProblem(
+          "the current directory is too long: the path of TESSARD.INI in it must fit in %d "
+          "characters",
+          static_cast<int>(kSettingsTextSize - 1));
+      return true;
+    case SettingsPathProblem::kDirectoryUnreadable:
+      ReportProblem("cannot read the current directory, where TESSARD.INI is looked for: %s",
+                    outcome.reason);
+      return true;
+  }
+  return true;
+}
+
+// Addresses that parse but can never answer as a server: the relay still
+// uses them as asked, and says why nothing good will come of it.
+void WarnOfUnusableServer(const SettingsOutcome& outcome) {
+  if (!outcome.hostResolved) {
+    ReportProblem("cannot resolve server host \"%s\"; sending to 255.255.255.255",
+                  outcome.serverHost);
+  } else if (relaySettings.serverAddress == 0) {
+    ReportProblem(
+        "server address 0.0.0.0 names no host: datagrams sent there reach this machine, and "
+        "their answers would be taken for a new client's");
+  } else if (relaySettings.serverAddress == 0xFFFFFFFF) {
+    ReportProblem(
+        "server address 255.255.255.255 is the broadcast address: no datagram can be sent "
+        "there");
+  }
 }
 
 void AnnounceRoute(const SettingsOutcome& outcome) {
@@ -42,18 +86,28 @@ void AnnounceRoute(const SettingsOutcome& outcome) {
               static_cast<int>(serverGameAddress.HostPort()));
   std::printf("Ready to rock on port %i!\n\n", static_cast<int>(relaySettings.listenPort));
   std::printf("Log file open: %s\n", relaySettings.logPath);
-  if (!outcome.hostResolved) {
-    ReportProblem("cannot resolve server host \"%s\"; sending to 255.255.255.255",
-                  outcome.serverHost);
+  if (outcome.fileUnreadable) {
+    ReportProblem("cannot read settings file %s: %s; using the defaults",
+                  relaySettings.settingsPath, outcome.reason);
   }
+  WarnOfUnusableServer(outcome);
 }
 
-void OpenLog() {
+void ReportLogFailure(const char* reason) {
+  ReportProblem("cannot write log file %s: %s; nothing more is logged", relaySettings.logPath,
+                reason);
+}
+
+// False when the log cannot be had; relaying goes on all the same.
+bool OpenLog() {
   char reason[256];
   if (!platform::ReopenStandardOutput(relaySettings.logPath, reason, sizeof(reason))) {
     ReportProblem("cannot open log file %s: %s; relaying without a log", relaySettings.logPath,
                   reason);
+    return false;
   }
+  SetLogFailureHandler(ReportLogFailure);
+  return true;
 }
 
 }  // namespace
@@ -67,12 +121,9 @@ int RunRelay() {
   NetStartup();
   std::printf(".");
   const SettingsOutcome outcome = LoadSettings();
-  if (!outcome.pathFits) {
+  if (outcome.pathProblem != SettingsPathProblem::kNone) {
     std::printf("\n");
-    ReportProblem(
-        "the current directory is too long: the path of TESSARD.INI in it must fit in %d "
-        "characters",
-        static_cast<int>(kSettingsTextSize - 1));
+    ReportRefusedSettingsPath(outcome);
     NetCleanup();
     return 1;
   }
@@ -80,27 +131,28 @@ int RunRelay() {
   serverAuxAddress.Set(relaySettings.serverAddress,
                        static_cast<std::uint16_t>(relaySettings.serverPort + 1));
   AnnounceRoute(outcome);
-  OpenLog();
 
+  // The endpoints are bound before the log is opened: a relay that cannot
+  // start must not empty the log of one that is running.
   UdpEndpoint gameEndpoint;
   UdpEndpoint auxEndpoint;
   const auto auxPort = static_cast<std::uint16_t>(relaySettings.listenPort + 1);
   if (!OpenEndpoint(gameEndpoint, relaySettings.listenPort, "game")) {
     NetCleanup();
-    FinishInspection();
     return 1;
   }
   OpenEndpoint(auxEndpoint, auxPort, "auxiliary");  // the game pair is still worth carrying
+  const bool logOpen = OpenLog();
 
   RelayLoop(gameEndpoint, auxEndpoint);
 
   NetCleanup();
   FinishInspection();
-  std::fflush(stdout);  // the log is safe on disk before anything else can end the process
   auxEndpoint.Close();
   gameEndpoint.Close();
   platform::StopKeyboardWatch();
-  return 0;
+  // A log the user asked for and did not get in full is a failed run.
+  return logOpen && !LogOutputFailed() ? 0 : 1;
 }
 
 }  // namespace tessard

@@ -78,6 +78,8 @@ std::string Decrypted(const SessionCipher& cipher, std::string bytes) {
   return bytes;
 }
 
+const char* RelayExecutable() { return TESSARD_EXECUTABLE; }
+
 std::string ReadWholeFile(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -129,7 +131,7 @@ bool RelayHarness::Start(const std::string& settings,
                          const std::filesystem::path& workingDirectory) {
   const std::filesystem::path where = workingDirectory.empty() ? directory : workingDirectory;
   if (!settings.empty()) WriteWholeFile(where / "TESSARD.INI", settings);
-  return relay.Start(TESSARD_EXECUTABLE, where.string(), (directory / "console.txt").string(),
+  return relay.Start(RelayExecutable(), where.string(), (directory / "console.txt").string(),
                      (directory / "errors.txt").string());
 }
 

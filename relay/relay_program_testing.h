@@ -23,6 +23,9 @@ constexpr std::uint32_t kSilenceTimeoutMs = 300;
 // send one (wine delivers no Ctrl-Break to a console the test shares).
 constexpr const char* kNoStopRequest = "no stop request can reach the relay here";
 
+// The tessard executable under test.
+const char* RelayExecutable();
+
 std::string ReadWholeFile(const std::filesystem::path& path);
 void WriteWholeFile(const std::filesystem::path& path, const std::string& contents);
 std::string Bytes(const Datagram& datagram);

@@ -50,6 +50,8 @@ std::uint32_t ResolveHost(const char* text, bool* resolved, HostLookup lookUp) {
 SettingsOutcome ReadSettingsFile(RelaySettings& settings) {
   SettingsOutcome outcome;
   const char* path = settings.settingsPath;
+  outcome.fileUnreadable = platform::CheckReadable(path, outcome.reason, sizeof(outcome.reason)) ==
+                           platform::FileAccess::kUnreadable;
   char value[kSettingsTextSize];
   ReadOption("Proxy", "Log", "packets.txt", settings.logPath, path);
   ReadOption("Proxy", "Port", "15000", value, path);
@@ -67,9 +69,14 @@ SettingsOutcome LoadSettings() {
   const std::size_t suffixLength =
       std::strlen(platform::PathSeparator()) + sizeof(kSettingsFileName) - 1;
   if (directoryLength == 0 || directoryLength + suffixLength >= kSettingsTextSize) {
-    path[0] = '\0';
     SettingsOutcome refused;
-    refused.pathFits = false;
+    if (directoryLength == 0) {
+      refused.pathProblem = SettingsPathProblem::kDirectoryUnreadable;
+      platform::LastSystemErrorText(refused.reason, sizeof(refused.reason));
+    } else {
+      refused.pathProblem = SettingsPathProblem::kDirectoryTooLong;
+    }
+    path[0] = '\0';
     return refused;
   }
   std::snprintf(path + directoryLength, kSettingsTextSize - directoryLength, "%s%s",

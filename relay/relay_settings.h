@@ -18,10 +18,15 @@ struct RelaySettings {
   char settingsPath[kSettingsTextSize] = {};
 };
 
+// Why the settings path could not be made; nothing was read then.
+enum class SettingsPathProblem { kNone, kDirectoryTooLong, kDirectoryUnreadable };
+
 // What start-up has to tell the user about the settings.
 struct SettingsOutcome {
-  bool pathFits = true;      // the settings path fitted its buffer; nothing was read otherwise
-  bool hostResolved = true;  // false: serverAddress is 255.255.255.255
+  SettingsPathProblem pathProblem = SettingsPathProblem::kNone;
+  bool fileUnreadable = false;  // the file exists but could not be read: defaults were taken
+  char reason[kSettingsTextSize] = {};      // why the directory or the file could not be read
+  bool hostResolved = true;                 // false: serverAddress is 255.255.255.255
   char serverHost[kSettingsTextSize] = {};  // the "IP" value as read
 };
 
@@ -33,7 +38,8 @@ extern RelaySettings relaySettings;
 // the socket library started, for host resolution.
 SettingsOutcome LoadSettings();
 
-// Reads every option from the file at settings.settingsPath into settings.
+// Reads every option from the file at settings.settingsPath into settings;
+// a file that exists but cannot be read gives the defaults, and says so.
 SettingsOutcome ReadSettingsFile(RelaySettings& settings);
 
 // Looks a host name up; the first IPv4 address in network order.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -127,7 +128,8 @@ TEST(LoadSettings, ReadsTheFileOfTheCurrentDirectory) {
   std::filesystem::current_path(previous);
   std::filesystem::remove_all(directory);
 
-  EXPECT_TRUE(outcome.pathFits);
+  EXPECT_EQ(outcome.pathProblem, SettingsPathProblem::kNone);
+  EXPECT_FALSE(outcome.fileUnreadable);
   const std::string path = relaySettings.settingsPath;
   const std::string suffix =
       std::string("tessard-load-settings") + platform::PathSeparator() + "TESSARD.INI";
@@ -135,6 +137,31 @@ TEST(LoadSettings, ReadsTheFileOfTheCurrentDirectory) {
   EXPECT_EQ(path.substr(path.size() - suffix.size()), suffix);
   EXPECT_EQ(relaySettings.listenPort, 65535);
   EXPECT_EQ(static_cast<std::uint16_t>(relaySettings.listenPort + 1), 0);
+}
+
+// A settings file that is there but cannot be read is told apart from a
+// missing one; both give the defaults. A directory in its place cannot be
+// read even by an administrator.
+TEST(ReadSettingsFile, TellsAnUnreadableFileFromAMissingOne) {
+  const std::filesystem::path directory =
+      std::filesystem::temp_directory_path() / "tessard-unreadable-settings";
+  std::filesystem::remove_all(directory);
+  std::filesystem::create_directories(directory / "TESSARD.INI");
+  RelaySettings settings;
+  std::snprintf(settings.settingsPath, sizeof settings.settingsPath, "%s",
+                (directory / "TESSARD.INI").string().c_str());
+  const SettingsOutcome unreadable = ReadSettingsFile(settings);
+  EXPECT_TRUE(unreadable.fileUnreadable);
+  EXPECT_STRNE(unreadable.reason, "");
+  EXPECT_EQ(settings.listenPort, 15000);
+  EXPECT_STREQ(settings.logPath, "packets.txt");
+
+  std::snprintf(settings.settingsPath, sizeof settings.settingsPath, "%s",
+                (directory / "MISSING.INI").string().c_str());
+  const SettingsOutcome missing = ReadSettingsFile(settings);
+  EXPECT_FALSE(missing.fileUnreadable);
+  EXPECT_EQ(settings.serverPort, 382);
+  std::filesystem::remove_all(directory);
 }
 
 }  // namespace
