@@ -1,0 +1,188 @@
+// The real relay under a terminal with job control, and in a directory that
+// is gone: what a shell user meets. POSIX only: a pseudo-terminal stands in
+// for the user's, and a "shell" process leads its session.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "net/net_testing.h"
+#include "relay/relay_program_testing.h"
+
+namespace tessard::testing {
+namespace {
+
+// Waits up to timeoutMs for pid; its exit status, or -1.
+int WaitForPid(pid_t pid, int timeoutMs) {
+  for (int waited = 0; waited <= timeoutMs; waited += 10) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
+}
+
+void RedirectOutputs(const RelayHarness& relay) {
+  const int console =
+      ::open((relay.directory / "console.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int errors =
+      ::open((relay.directory / "errors.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ::dup2(console, STDOUT_FILENO);
+  ::dup2(errors, STDERR_FILENO);
+}
+
+// The relay in a session of its own whose controlling terminal is a fresh
+// pseudo-terminal, started in the foreground process group or outside it,
+// as an interactive shell does with `tessard` and `tessard &`.
+class TerminalSession {
+ public:
+  TerminalSession(RelayHarness& relay, bool foreground) {
+    terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal == -1 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0) return;
+    const std::string follower = ::ptsname(terminal);
+    int relayPid[2];
+    int go[2];
+    if (::pipe(relayPid) != 0 || ::pipe(go) != 0) return;
+    shell = ::fork();
+    if (shell == 0) {
+      ::setsid();
+      const int tty = ::open(follower.c_str(), O_RDWR);  // becomes the controlling terminal
+      const pid_t child = ::fork();
+      if (child == 0) {
+        char ready;
+        if (::read(go[0], &ready, 1) != 1) ::_exit(126);
+        ::dup2(tty, STDIN_FILENO);
+        RedirectOutputs(relay);
+        if (::chdir(relay.directory.c_str()) != 0) ::_exit(126);
+        ::execl(RelayExecutable(), RelayExecutable(), static_cast<char*>(nullptr));
+        ::_exit(127);
+      }
+      ::setpgid(child, child);
+      if (foreground) ::tcsetpgrp(tty, child);
+      if (::write(relayPid[1], &child, sizeof child) != sizeof child) ::_exit(126);
+      if (::write(go[1], "g", 1) != 1) ::_exit(126);
+      int status = 0;
+      ::waitpid(child, &status, 0);
+      ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 125);
+    }
+    ::close(relayPid[1]);
+    if (::read(relayPid[0], &relayProcess, sizeof relayProcess) != sizeof relayProcess) {
+      relayProcess = -1;
+    }
+    ::close(relayPid[0]);
+    ::close(go[0]);
+    ::close(go[1]);
+  }
+
+  ~TerminalSession() {
+    if (relayProcess > 0) ::kill(relayProcess, SIGKILL);
+    if (shell > 0) {
+      ::kill(shell, SIGKILL);
+      ::waitpid(shell, nullptr, 0);
+    }
+    if (terminal != -1) ::close(terminal);
+  }
+
+  bool Started() const { return relayProcess > 0; }
+  void Type(const std::string& keys) const {
+    EXPECT_EQ(::write(terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+  bool Canonical() const {
+    termios mode{};
+    ::tcgetattr(terminal, &mode);
+    return (mode.c_lflag & ICANON) != 0;
+  }
+  // What a shell does when its job is stopped: it puts back its own mode.
+  void RestoreShellMode() const {
+    termios mode{};
+    ::tcgetattr(terminal, &mode);
+    mode.c_lflag |= ICANON | ECHO;
+    ::tcsetattr(terminal, TCSANOW, &mode);
+  }
+  int WaitForExit() {
+    const int status = WaitForPid(shell, 10000);
+    if (status != -1) shell = relayProcess = -1;
+    return status;
+  }
+
+  int terminal = -1;
+  pid_t shell = -1;
+  pid_t relayProcess = -1;
+};
+
+bool Relaying(RelayHarness& relay) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    relay.SendToRelay(relay.clientAux, static_cast<std::uint16_t>(relay.relayPort + 1), "probe");
+    if (ReceiveWithin(relay.serverAux, 50)) return true;
+  }
+  return false;
+}
+
+TEST(RelayTerminal, StartedInTheBackgroundItRelaysAndLeavesTheKeysToTheShell) {
+  RelayHarness relay;
+  WriteWholeFile(relay.directory / "TESSARD.INI", relay.RoutedSettings());
+  TerminalSession session(relay, /*foreground=*/false);
+  ASSERT_TRUE(session.Started());
+  ASSERT_TRUE(Relaying(relay)) << "stopped by the terminal before binding its ports?";
+  EXPECT_TRUE(session.Canonical()) << "the shell's terminal mode was changed";
+
+  // A command typed at the shell is not a key press for the relay.
+  session.Type("ls\n");
+  EXPECT_EQ(relay.CarryGame(relay.clientGame, relay.serverGame, "still here"), "still here");
+  EXPECT_EQ(WaitForPid(session.shell, 100), -1);
+
+  ::kill(session.relayProcess, SIGTERM);
+  EXPECT_EQ(session.WaitForExit(), 0);
+  EXPECT_EQ(relay.Errors(), "");
+}
+
+TEST(RelayTerminal, BroughtBackAfterAStopOneKeyStillEndsIt) {
+  RelayHarness relay;
+  WriteWholeFile(relay.directory / "TESSARD.INI", relay.RoutedSettings());
+  TerminalSession session(relay, /*foreground=*/true);
+  ASSERT_TRUE(session.Started());
+  ASSERT_TRUE(Relaying(relay));
+  EXPECT_FALSE(session.Canonical()) << "keys must reach the relay one by one";
+
+  // Ctrl-Z, the shell takes its mode back, then `fg`.
+  ::kill(session.relayProcess, SIGSTOP);
+  session.RestoreShellMode();
+  ::kill(session.relayProcess, SIGCONT);
+  ASSERT_TRUE(Relaying(relay));
+  session.Type("q");
+  EXPECT_EQ(session.WaitForExit(), 0);
+  EXPECT_TRUE(session.Canonical()) << "the terminal's mode was not given back";
+}
+
+TEST(RelayTerminal, SaysSoWhenItsDirectoryIsGone) {
+  RelayHarness relay;
+  const std::filesystem::path gone = relay.directory / "gone";
+  std::filesystem::create_directories(gone);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    RedirectOutputs(relay);
+    if (::chdir(gone.c_str()) != 0 || ::rmdir(gone.c_str()) != 0) ::_exit(126);
+    ::execl(RelayExecutable(), RelayExecutable(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(child, 0);
+  const int status = WaitForPid(child, 10000);
+  if (status == -1) ::kill(child, SIGKILL), ::waitpid(child, nullptr, 0);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(relay.Errors(),
+            "tessard: cannot read the current directory, where TESSARD.INI is looked for: No "
+            "such file or directory\n");
+  EXPECT_EQ(relay.Console(), "Packet-logging Proxy Server (Build 1)\nLoading settings..\n");
+}
+
+}  // namespace
+}  // namespace tessard::testing
