@@ -150,3 +150,24 @@ std::int32_t TellFileDescriptor(int descriptor);
 std::int32_t ReadFileDescriptor(int descriptor, void* buffer, std::uint32_t length);
 
 }  // namespace tessard::platform
+
+namespace tessard::platform {
+
+// Output files written straight through, with no buffer between the
+// caller and the operating system (the capture file). Each call that fails
+// puts the reason into reason (always terminated).
+// Creates path, or empties an existing file, for binary writing; -1 on
+// failure.
+int CreateOutputFile(const char* path, char* reason, std::uint32_t reasonSize);
+// Writes all length bytes, going on after a partial write; false on the
+// first write that fails.
+bool WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length, char* reason,
+                     std::uint32_t reasonSize);
+// Cuts the file to length bytes; false when it cannot be cut.
+bool TruncateOutputFile(int descriptor, std::uint64_t length);
+bool CloseOutputFile(int descriptor, char* reason, std::uint32_t reasonSize);
+
+// Wall-clock time in microseconds since 1970-01-01 00:00:00 UTC.
+std::uint64_t WallClockMicroseconds();
+
+}  // namespace tessard::platform

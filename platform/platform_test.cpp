@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -57,6 +58,18 @@ TEST(Platform, TickCountAdvancesAcrossASleep) {
   const std::uint32_t elapsed = TickCount() - before;
   EXPECT_GE(elapsed, 15u);
   EXPECT_LT(elapsed, 5000u);
+}
+
+TEST(Platform, WallClockCountsMicrosecondsSince1970) {
+  using std::chrono::duration_cast;
+  using std::chrono::microseconds;
+  using std::chrono::system_clock;
+  const auto before = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+  const std::uint64_t now = WallClockMicroseconds();
+  const auto after = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+  // Two clocks of the same time, read a moment apart; a second of slack.
+  EXPECT_GE(now + 1000000, static_cast<std::uint64_t>(before));
+  EXPECT_LE(now, static_cast<std::uint64_t>(after) + 1000000);
 }
 
 }  // namespace

@@ -470,3 +470,55 @@ std::int32_t ReadFileDescriptor(int descriptor, void* buffer, std::uint32_t leng
 }
 
 }  // namespace tessard::platform
+
+namespace tessard::platform {
+
+int CreateOutputFile(const char* path, char* reason, std::uint32_t reasonSize) {
+  const int descriptor =
+      ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+             S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH);  // the umask decides
+  if (descriptor == -1) CopyText(std::strerror(errno), reason, reasonSize);
+  return descriptor;
+}
+
+bool WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length, char* reason,
+                     std::uint32_t reasonSize) {
+  const auto* at = static_cast<const std::uint8_t*>(bytes);
+  std::size_t left = length;
+  while (left > 0) {
+    const ssize_t written = ::write(descriptor, at, left);
+    if (written < 0 && errno == EINTR) continue;  // a stop signal, nothing written yet
+    if (written < 0) {
+      CopyText(std::strerror(errno), reason, reasonSize);
+      return false;
+    }
+    if (written == 0) {
+      CopyText("the file took no bytes", reason, reasonSize);
+      return false;
+    }
+    at += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool TruncateOutputFile(int descriptor, std::uint64_t length) {
+  return ::ftruncate(descriptor, static_cast<off_t>(length)) == 0;
+}
+
+bool CloseOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
+  // Linux releases the descriptor even when close reports an error, so it
+  // is never retried.
+  if (::close(descriptor) == 0) return true;
+  CopyText(std::strerror(errno), reason, reasonSize);
+  return false;
+}
+
+std::uint64_t WallClockMicroseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+}
+
+}  // namespace tessard::platform

@@ -280,3 +280,57 @@ std::int32_t ReadFileDescriptor(int descriptor, void* buffer, std::uint32_t leng
 }
 
 }  // namespace tessard::platform
+
+namespace tessard::platform {
+
+// The C runtime's low-level calls reach WriteFile without a buffer of
+// their own; binary mode keeps every byte as given, and the file is not
+// inherited by processes the relay's tests start.
+int CreateOutputFile(const char* path, char* reason, std::uint32_t reasonSize) {
+  const int descriptor =
+      _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+  if (descriptor == -1) CopyText(std::strerror(errno), reason, reasonSize);
+  return descriptor;
+}
+
+bool WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length, char* reason,
+                     std::uint32_t reasonSize) {
+  const auto* at = static_cast<const unsigned char*>(bytes);
+  std::uint32_t left = length;
+  while (left > 0) {
+    const int written = _write(descriptor, at, left);
+    if (written < 0) {
+      CopyText(std::strerror(errno), reason, reasonSize);
+      return false;
+    }
+    if (written == 0) {
+      CopyText("the file took no bytes", reason, reasonSize);
+      return false;
+    }
+    at += written;
+    left -= static_cast<std::uint32_t>(written);
+  }
+  return true;
+}
+
+bool TruncateOutputFile(int descriptor, std::uint64_t length) {
+  return _chsize_s(descriptor, static_cast<__int64>(length)) == 0;
+}
+
+bool CloseOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
+  if (_close(descriptor) == 0) return true;
+  CopyText(std::strerror(errno), reason, reasonSize);
+  return false;
+}
+
+std::uint64_t WallClockMicroseconds() {
+  // FILETIME counts 100 ns ticks since 1601-01-01 UTC.
+  constexpr std::uint64_t kTicksFrom1601To1970 = 116444736000000000u;
+  FILETIME now{};
+  GetSystemTimePreciseAsFileTime(&now);
+  const std::uint64_t ticks =
+      static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+  return (ticks - kTicksFrom1601To1970) / 10u;
+}
+
+}  // namespace tessard::platform
