@@ -436,18 +436,7 @@ bool ReopenStandardOutput(const char* path, char* reason, std::uint32_t reasonSi
 
 bool WriteStandardOutput(const char* bytes, std::uint32_t length, char* reason,
                          std::uint32_t reasonSize) {
-  const int descriptor = ::fileno(stdout);
-  while (length > 0) {
-    const ssize_t written = ::write(descriptor, bytes, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      CopyText(written < 0 ? std::strerror(errno) : "nothing could be written", reason, reasonSize);
-      return false;
-    }
-    bytes += written;
-    length -= static_cast<std::uint32_t>(written);
-  }
-  return true;
+  return WriteOutputFile(::fileno(stdout), bytes, length, reason, reasonSize);
 }
 
 int OpenFileDescriptor(const char* path) {
@@ -468,10 +457,6 @@ std::int32_t TellFileDescriptor(int descriptor) {
 std::int32_t ReadFileDescriptor(int descriptor, void* buffer, std::uint32_t length) {
   return static_cast<std::int32_t>(::read(descriptor, buffer, length));
 }
-
-}  // namespace tessard::platform
-
-namespace tessard::platform {
 
 int CreateOutputFile(const char* path, char* reason, std::uint32_t reasonSize) {
   const int descriptor =

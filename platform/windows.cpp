@@ -252,17 +252,7 @@ bool ReopenStandardOutput(const char* path, char* reason, std::uint32_t reasonSi
 
 bool WriteStandardOutput(const char* bytes, std::uint32_t length, char* reason,
                          std::uint32_t reasonSize) {
-  const int descriptor = _fileno(stdout);
-  while (length > 0) {
-    const int written = _write(descriptor, bytes, length);
-    if (written <= 0) {
-      CopyText(written < 0 ? std::strerror(errno) : "nothing could be written", reason, reasonSize);
-      return false;
-    }
-    bytes += written;
-    length -= static_cast<std::uint32_t>(written);
-  }
-  return true;
+  return WriteOutputFile(_fileno(stdout), bytes, length, reason, reasonSize);
 }
 
 int OpenFileDescriptor(const char* path) { return _open(path, kOpenFlags, kOpenMode); }
@@ -278,10 +268,6 @@ std::int32_t TellFileDescriptor(int descriptor) { return _tell(descriptor); }
 std::int32_t ReadFileDescriptor(int descriptor, void* buffer, std::uint32_t length) {
   return _read(descriptor, buffer, length);
 }
-
-}  // namespace tessard::platform
-
-namespace tessard::platform {
 
 // The C runtime's low-level calls reach WriteFile without a buffer of
 // their own; binary mode keeps every byte as given, and the file is not
