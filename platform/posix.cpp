@@ -141,6 +141,7 @@ bool terminalModeSaved = false;  // savedTerminalMode is the mode to give back
 termios savedTerminalMode;
 termios watchingMode;
 volatile sig_atomic_t continued = 0;
+bool heldForeground = false;  // as the last keyboard test found it
 
 void OnContinue(int) { continued = 1; }
 
@@ -391,15 +392,20 @@ void StartKeyboardWatch() {
   action.sa_flags = SA_RESTART;
   sigaction(SIGCONT, &action, nullptr);
   TakeTerminal();
+  heldForeground = InTerminalForeground();
 }
 
 bool KeyPressed() {
   if (inputIsTerminal) {
-    if (continued != 0) {
+    // Brought to the foreground: after a stop the shell sends SIGCONT, but a
+    // job that was running in the background gets no signal at all.
+    const bool foreground = InTerminalForeground();
+    if (continued != 0 || (foreground && !heldForeground)) {
       continued = 0;
       TakeTerminal();
     }
-    if (!InTerminalForeground()) return false;
+    heldForeground = foreground;
+    if (!foreground) return false;
   }
   int waiting = 0;
   return ::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;

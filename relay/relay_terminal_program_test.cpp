@@ -3,6 +3,7 @@
 // for the user's, and a "shell" process leads its session.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -51,7 +52,7 @@ class TerminalSession {
     const std::string follower = ::ptsname(terminal);
     int relayPid[2];
     int go[2];
-    if (::pipe(relayPid) != 0 || ::pipe(go) != 0) return;
+    if (::pipe(relayPid) != 0 || ::pipe(go) != 0 || ::pipe(commands) != 0) return;
     shell = ::fork();
     if (shell == 0) {
       ::setsid();
@@ -70,9 +71,19 @@ class TerminalSession {
       if (foreground) ::tcsetpgrp(tty, child);
       if (::write(relayPid[1], &child, sizeof child) != sizeof child) ::_exit(126);
       if (::write(go[1], "g", 1) != 1) ::_exit(126);
-      int status = 0;
-      ::waitpid(child, &status, 0);
-      ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 125);
+      // `fg` on request, until the relay ends.
+      for (;;) {
+        pollfd request{commands[0], POLLIN, 0};
+        char command;
+        if (::poll(&request, 1, 10) == 1 && ::read(commands[0], &command, 1) == 1) {
+          ::tcflush(tty, TCIFLUSH);  // the shell has read the lines typed at it
+          ::tcsetpgrp(tty, child);
+        }
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child) {
+          ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 125);
+        }
+      }
     }
     ::close(relayPid[1]);
     if (::read(relayPid[0], &relayProcess, sizeof relayProcess) != sizeof relayProcess) {
@@ -90,9 +101,15 @@ class TerminalSession {
       ::waitpid(shell, nullptr, 0);
     }
     if (terminal != -1) ::close(terminal);
+    for (const int end : commands) {
+      if (end != -1) ::close(end);
+    }
   }
 
   bool Started() const { return relayProcess > 0; }
+  // `fg` of a job running in the background: the shell reads its command
+  // line, then hands over the terminal, with no signal.
+  void BringToForeground() const { EXPECT_EQ(::write(commands[1], "f", 1), 1); }
   void Type(const std::string& keys) const {
     EXPECT_EQ(::write(terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
   }
@@ -115,6 +132,7 @@ class TerminalSession {
   }
 
   int terminal = -1;
+  int commands[2] = {-1, -1};
   pid_t shell = -1;
   pid_t relayProcess = -1;
 };
@@ -127,7 +145,7 @@ bool Relaying(RelayHarness& relay) {
   return false;
 }
 
-TEST(RelayTerminal, StartedInTheBackgroundItRelaysAndLeavesTheKeysToTheShell) {
+TEST(RelayTerminal, InTheBackgroundItRelaysAndLeavesTheKeysToTheShellUntilBroughtBack) {
   RelayHarness relay;
   WriteWholeFile(relay.directory / "TESSARD.INI", relay.RoutedSettings());
   TerminalSession session(relay, /*foreground=*/false);
@@ -140,8 +158,15 @@ TEST(RelayTerminal, StartedInTheBackgroundItRelaysAndLeavesTheKeysToTheShell) {
   EXPECT_EQ(relay.CarryGame(relay.clientGame, relay.serverGame, "still here"), "still here");
   EXPECT_EQ(WaitForPid(session.shell, 100), -1);
 
-  ::kill(session.relayProcess, SIGTERM);
+  // `fg`: the relay takes the terminal, and one key ends it.
+  session.BringToForeground();
+  for (int attempt = 0; attempt < 100 && session.Canonical(); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(session.Canonical());
+  session.Type("q");
   EXPECT_EQ(session.WaitForExit(), 0);
+  EXPECT_TRUE(session.Canonical()) << "the terminal's mode was not given back";
   EXPECT_EQ(relay.Errors(), "");
 }
 
