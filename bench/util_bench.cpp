@@ -151,10 +151,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      Mean& mean = seconds_[run.benchmark_name()];
-      mean.sum += run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-      ++mean.count;
+      if (run.error_occurred) continue;
+      // With --benchmark_report_aggregates_only only the aggregates arrive.
+      const bool mean = run.run_type == Run::RT_Aggregate && run.aggregate_name == "mean";
+      if (run.run_type != Run::RT_Iteration && !mean) continue;
+      Mean& sum = (mean ? aggregates_ : seconds_)[run.run_name.str()];
+      sum.sum += run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+      ++sum.count;
     }
   }
 
@@ -174,15 +177,23 @@ class RatioReporter : public benchmark::ConsoleReporter {
   };
 
   void Print(const char* what, const std::string& numerator, const std::string& denominator) const {
-    const auto top = seconds_.find(numerator);
-    const auto bottom = seconds_.find(denominator);
-    if (top == seconds_.end() || bottom == seconds_.end()) return;
-    const double ratio =
-        (top->second.sum / top->second.count) / (bottom->second.sum / bottom->second.count);
+    const double top = MeanSeconds(numerator);
+    const double bottom = MeanSeconds(denominator);
+    if (top <= 0 || bottom <= 0) return;
+    const double ratio = top / bottom;
     std::printf("  %-48s %6.2f\n", what, ratio);
   }
 
+  double MeanSeconds(const std::string& name) const {
+    for (const auto* means : {&seconds_, &aggregates_}) {
+      const auto found = means->find(name);
+      if (found != means->end()) return found->second.sum / found->second.count;
+    }
+    return 0;
+  }
+
   std::map<std::string, Mean> seconds_;
+  std::map<std::string, Mean> aggregates_;
 };
 
 }  // namespace
