@@ -1,4 +1,4 @@
-// The processor-specific path of Crc32: folding long inputs by carry-less
+// The processor-dependent path of Crc32: folding long inputs by carry-less
 // multiplication. Used by checksums.cpp and its tests only.
 #pragma once
 
