@@ -111,6 +111,11 @@ FileAccess CheckReadable(const char* path, char* reason, std::uint32_t reasonSiz
 std::uint32_t TickCount();
 // SleepEx(milliseconds, TRUE).
 void SleepAlertable(std::uint32_t milliseconds);
+// For the relay loop's life: sleeps end as close to their time as the
+// system allows (Windows: a 1 ms timer resolution; Linux: the least timer
+// slack). End undoes what Begin did.
+void BeginFinePassTiming();
+void EndFinePassTiming();
 
 // The keyboard. StartKeyboardWatch puts a terminal into non-canonical,
 // no-echo mode (undone by StopKeyboardWatch and at every normal exit).

@@ -13,6 +13,9 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -380,6 +383,30 @@ void SleepAlertable(std::uint32_t milliseconds) {
   pause.tv_sec = milliseconds / 1000;
   pause.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
   ::nanosleep(&pause, nullptr);  // a stop signal may cut it short, as it should
+}
+
+#ifdef __linux__
+namespace {
+int savedTimerSlack = -1;  // nanoseconds; -1 while Begin is not in force
+}  // namespace
+#endif
+
+// Linux lets a sleeping thread wake up to its timer slack (50 us by
+// default) late, so that wake-ups can be batched; every pass of the relay
+// ends in a sleep, so the slack adds to every datagram's wait.
+void BeginFinePassTiming() {
+#ifdef __linux__
+  const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+  if (slack >= 0 && ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0) savedTimerSlack = slack;
+#endif
+}
+
+void EndFinePassTiming() {
+#ifdef __linux__
+  if (savedTimerSlack < 0) return;
+  ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(savedTimerSlack), 0, 0, 0);
+  savedTimerSlack = -1;
+#endif
 }
 
 void StartKeyboardWatch() {

@@ -45,10 +45,12 @@ void RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint) {
 }
 
 void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint) {
+  platform::BeginFinePassTiming();
   while (!platform::KeyPressed() && !platform::StopRequested()) {
     RelayPass(gameEndpoint, auxEndpoint);
     platform::SleepAlertable(kPassPauseMs);
   }
+  platform::EndFinePassTiming();
 }
 
 }  // namespace tessard

@@ -1,6 +1,7 @@
 #include "util/checksums.h"
 
 #include "util/byte_readers.h"
+#include "util/crc32_folding.h"
 #include "util/file_reader.h"
 
 namespace tessard {
@@ -34,8 +35,11 @@ constexpr SliceTables MakeSlices() {
 
 constexpr SliceTables kSlices = MakeSlices();
 
-// Below this the check of the table costs more than the fast path saves.
-constexpr std::uint32_t kFastPathMinimum = 256;
+// Below this the check of the table and the seed's term cost more than
+// the fast paths save.
+constexpr std::uint32_t kFastPathMinimum = 64;
+// The least that a fold takes.
+constexpr std::uint32_t kFoldMinimum = 64;
 
 std::uint32_t CrcBytes(std::uint32_t crc, const std::uint8_t* data, const CrcTable& table,
                        std::uint32_t length) {
@@ -47,13 +51,86 @@ std::uint32_t CrcBytes(std::uint32_t crc, const std::uint8_t* data, const CrcTab
 
 // True when table is the standard table with every entry XORed with one
 // seed, as BuildCrcTable makes it. Only such a table is affine over XOR,
-// which slicing needs.
+// which the fast paths need. No early exit, so that it vectorises.
 bool IsSeededStandardTable(const CrcTable& table) {
   const std::uint32_t seed = table[0];
-  for (std::uint32_t i = 0; i < 256; ++i) {
-    if ((table[i] ^ seed) != kSlices[0][i]) return false;
+  std::uint32_t difference = 0;
+  for (std::uint32_t i = 0; i < 256; ++i) difference |= table[i] ^ seed ^ kSlices[0][i];
+  return difference == 0;
+}
+
+// The standard register after 16 bytes from crc.
+std::uint32_t SliceBlock(std::uint32_t crc, const std::uint8_t* data) {
+  const std::uint32_t a = GetU32(data, 0) ^ crc;
+  const std::uint32_t b = GetU32(data, 4);
+  const std::uint32_t c = GetU32(data, 8);
+  const std::uint32_t d = GetU32(data, 12);
+  return kSlices[15][a & 0xFF] ^ kSlices[14][(a >> 8) & 0xFF] ^ kSlices[13][(a >> 16) & 0xFF] ^
+         kSlices[12][a >> 24] ^ kSlices[11][b & 0xFF] ^ kSlices[10][(b >> 8) & 0xFF] ^
+         kSlices[9][(b >> 16) & 0xFF] ^ kSlices[8][b >> 24] ^ kSlices[7][c & 0xFF] ^
+         kSlices[6][(c >> 8) & 0xFF] ^ kSlices[5][(c >> 16) & 0xFF] ^ kSlices[4][c >> 24] ^
+         kSlices[3][d & 0xFF] ^ kSlices[2][(d >> 8) & 0xFF] ^ kSlices[1][(d >> 16) & 0xFF] ^
+         kSlices[0][d >> 24];
+}
+
+// The product of two polynomials modulo the CRC polynomial, both operands
+// and the result reflected as the register holds them (bit 31 is x^0).
+constexpr std::uint32_t MultiplyModP(std::uint32_t a, std::uint32_t b) {
+  std::uint32_t product = 0;
+  for (int bit = 31; bit >= 0; --bit) {
+    product ^= b & (0u - ((a >> bit) & 1));
+    b = (b >> 1) ^ (kCrcBasis[7] & (0u - (b & 1)));
   }
-  return true;
+  return product;
+}
+
+// For lengths of 2^j bytes: x^(8 * 2^j), which moves a register over that
+// many zero bytes, and the sum of x^(8k) for k below 2^j.
+struct ZeroRun {
+  std::uint32_t shift;
+  std::uint32_t sum;
+};
+
+constexpr std::array<ZeroRun, 32> MakeZeroRuns() {
+  std::array<ZeroRun, 32> runs{};
+  runs[0] = {0x00800000, 0x80000000};  // x^8 and 1
+  for (int j = 1; j < 32; ++j) {
+    const ZeroRun& half = runs[j - 1];
+    runs[j] = {MultiplyModP(half.shift, half.shift), half.sum ^ MultiplyModP(half.shift, half.sum)};
+  }
+  return runs;
+}
+
+constexpr std::array<ZeroRun, 32> kZeroRuns = MakeZeroRuns();
+
+// A seed-s table adds s to the register at every byte, and each earlier
+// addition has since been moved along by the bytes that followed: over n
+// bytes the register differs from the standard one by s times the sum of
+// x^(8k) for k below n, whatever the data.
+std::uint32_t SeedTerm(std::uint32_t seed, std::uint32_t length) {
+  if (seed == 0) return 0;
+  std::uint32_t sum = 0;  // the sum for the bits of length taken so far
+  for (int j = 0; j < 32; ++j) {
+    if (length & (1u << j)) sum = kZeroRuns[j].sum ^ MultiplyModP(kZeroRuns[j].shift, sum);
+  }
+  return MultiplyModP(seed, sum);
+}
+
+// The standard register after length bytes from crc.
+std::uint32_t StandardCrc(CrcFold fold, std::uint32_t crc, const std::uint8_t* data,
+                          std::uint32_t length) {
+  if (fold != nullptr && length >= kFoldMinimum) {
+    std::uint8_t folded[16];
+    const std::uint32_t whole = length & ~15u;
+    fold(crc, data, whole, folded);
+    crc = SliceBlock(0, folded);
+    data += whole;
+    length -= whole;
+  }
+  for (; length >= kSliceCount; length -= kSliceCount, data += kSliceCount) {
+    crc = SliceBlock(crc, data);
+  }
+  return CrcBytes(crc, data, kSlices[0], length);
 }
 
 struct FileRange {
@@ -90,27 +167,17 @@ void BuildCrcTable(CrcTable& table, std::uint32_t seed) {
   }
 }
 
-std::uint32_t Crc32(const std::uint8_t* data, const CrcTable& table, std::uint32_t length) {
-  std::uint32_t crc = 0xFFFFFFFF;
+std::uint32_t Crc32WithFold(CrcFold fold, const std::uint8_t* data, const CrcTable& table,
+                            std::uint32_t length) {
   if (length >= kFastPathMinimum && IsSeededStandardTable(table)) {
-    // Every byte step XORs the seed into the state; over 16 steps that adds
-    // a constant, which is the state after 16 zero bytes from state 0.
-    static constexpr std::uint8_t kZeros[kSliceCount] = {};
-    const std::uint32_t seedTerm = CrcBytes(0, kZeros, table, kSliceCount);
-    for (; length >= kSliceCount; length -= kSliceCount, data += kSliceCount) {
-      const std::uint32_t a = GetU32(data, 0) ^ crc;
-      const std::uint32_t b = GetU32(data, 4);
-      const std::uint32_t c = GetU32(data, 8);
-      const std::uint32_t d = GetU32(data, 12);
-      crc = kSlices[15][a & 0xFF] ^ kSlices[14][(a >> 8) & 0xFF] ^ kSlices[13][(a >> 16) & 0xFF] ^
-            kSlices[12][a >> 24] ^ kSlices[11][b & 0xFF] ^ kSlices[10][(b >> 8) & 0xFF] ^
-            kSlices[9][(b >> 16) & 0xFF] ^ kSlices[8][b >> 24] ^ kSlices[7][c & 0xFF] ^
-            kSlices[6][(c >> 8) & 0xFF] ^ kSlices[5][(c >> 16) & 0xFF] ^ kSlices[4][c >> 24] ^
-            kSlices[3][d & 0xFF] ^ kSlices[2][(d >> 8) & 0xFF] ^ kSlices[1][(d >> 16) & 0xFF] ^
-            kSlices[0][d >> 24] ^ seedTerm;
-    }
+    return ~(StandardCrc(fold, 0xFFFFFFFF, data, length) ^ SeedTerm(table[0], length));
   }
-  return CrcBytes(crc, data, table, length) ^ 0xFFFFFFFF;
+  return ~CrcBytes(0xFFFFFFFF, data, table, length);
+}
+
+std::uint32_t Crc32(const std::uint8_t* data, const CrcTable& table, std::uint32_t length) {
+  static const CrcFold fold = PickCrcFold();
+  return Crc32WithFold(fold, data, table, length);
 }
 
 std::uint32_t MapChecksum(std::uint32_t key, const TileMap& map) {

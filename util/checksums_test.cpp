@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "util/byte_readers.h"
+#include "util/crc32_folding.h"
 
 namespace tessard {
 namespace {
@@ -127,6 +128,92 @@ TEST(Crc32Test, FastPathAgreesWithByteByByteForEverySeedAndTable) {
         ASSERT_EQ(Crc32(data.data() + offset, table, length),
                   ReferenceCrc(data.data() + offset, table, length))
             << length << " " << offset;
+      }
+    }
+  }
+}
+
+struct CrcPath {
+  const char* name;
+  CrcFold fold;
+};
+
+// Every path Crc32 can take on this processor: slicing, and each fold.
+std::vector<CrcPath> CrcPaths() {
+  std::vector<CrcPath> paths = {{"slicing", nullptr}};
+  const CrcFold narrow = PickCrcFold(16);
+  const CrcFold wide = PickCrcFold(32);
+  if (narrow != nullptr) paths.push_back({"16-byte fold", narrow});
+  if (wide != nullptr && wide != narrow) paths.push_back({"32-byte fold", wide});
+  return paths;
+}
+
+// Seed 0, random seeds, a random table and a made table with one entry
+// changed: the last two must be read byte by byte.
+std::vector<CrcTable> DifferentialTables(std::mt19937& random) {
+  std::vector<CrcTable> tables(5);
+  BuildCrcTable(tables[0], 0);
+  BuildCrcTable(tables[1], random());
+  BuildCrcTable(tables[2], random());
+  for (std::uint32_t& entry : tables[3]) entry = random();
+  BuildCrcTable(tables[4], random());
+  tables[4][random() % 256] ^= 1u << (random() % 32);
+  return tables;
+}
+
+// Every length to 1024 at every alignment, then every length to 4096 at
+// alignments in turn; tables that BuildCrcTable did not make go byte by
+// byte on every path, so they are read on one.
+TEST(Crc32DifferentialTest, EveryLengthTo4096AtEveryAlignment) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE(testing::Message() << "random seed " << seed);
+  std::mt19937 random(seed);
+  constexpr std::uint32_t kAllAlignmentsTo = 1024;
+  constexpr std::uint32_t kLongest = 4096;
+  const std::vector<std::uint8_t> data = RandomBytes(kLongest + 15, random());
+  const std::vector<CrcTable> tables = DifferentialTables(random);
+  const std::vector<CrcPath> paths = CrcPaths();
+  std::vector<std::uint32_t> expected(kLongest + 1);
+  for (std::size_t t = 0; t < tables.size(); ++t) {
+    const bool made = t < 3;
+    for (std::uint32_t alignment = 0; alignment < 16; ++alignment) {
+      const std::uint8_t* start = data.data() + alignment;
+      std::uint32_t crc = 0xFFFFFFFF;  // the definition's register, one byte at a time
+      for (std::uint32_t length = 0; length <= kLongest; ++length) {
+        expected[length] = ~crc;
+        if (length < kLongest) crc = tables[t][(crc ^ start[length]) & 0xFF] ^ (crc >> 8);
+      }
+      for (std::size_t p = made ? 0 : paths.size() - 1; p < paths.size(); ++p) {
+        for (std::uint32_t length = 0; length <= kLongest; ++length) {
+          if (length > kAllAlignmentsTo && (length * 7 + t) % 16 != alignment) continue;
+          const std::uint32_t actual = Crc32WithFold(paths[p].fold, start, tables[t], length);
+          if (actual != expected[length]) {
+            FAIL() << paths[p].name << ", table " << t << ", alignment " << alignment << ", length "
+                   << length << ": " << actual << " instead of " << expected[length];
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(Crc32DifferentialTest, FewMebibytesAtEveryAlignment) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE(testing::Message() << "random seed " << seed);
+  std::mt19937 random(seed);
+  const std::uint32_t length = (3u << 20) + random() % 4096;
+  const std::vector<std::uint8_t> data = RandomBytes(length + 15, random());
+  std::vector<CrcTable> tables(2);
+  BuildCrcTable(tables[0], 0);
+  BuildCrcTable(tables[1], random());
+  const std::vector<CrcPath> paths = CrcPaths();
+  for (std::uint32_t alignment = 0; alignment < 16; ++alignment) {
+    for (const CrcTable& table : tables) {
+      const std::uint32_t expected = ReferenceCrc(data.data() + alignment, table, length);
+      for (const CrcPath& path : paths) {
+        EXPECT_EQ(Crc32WithFold(path.fold, data.data() + alignment, table, length), expected)
+            << path.name << ", seed " << table[0] << ", alignment " << alignment << ", length "
+            << length;
       }
     }
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <vector>
 
 namespace tessard {
@@ -62,6 +63,50 @@ TEST(ListTilesTest, ColumnMajorOrderAndRoundTrip) {
     const bool listed = (tile >= 1 && tile <= 190) || (tile >= 216 && tile <= 220);
     ASSERT_EQ((*copy)[i], listed ? tile : 0) << i;
   }
+}
+
+// The list by its definition: column by column, row by row.
+std::vector<std::uint32_t> ColumnWalk(const TileMap& map) {
+  std::vector<std::uint32_t> words;
+  for (std::uint32_t x = 0; x < kTileMapSide; ++x) {
+    for (std::uint32_t y = 0; y < kTileMapSide; ++y) {
+      const std::uint8_t tile = map[x + y * kTileMapSide];
+      if ((tile >= 1 && tile <= 190) || (tile >= 216 && tile <= 220)) {
+        words.push_back(x | y << 12 | static_cast<std::uint32_t>(tile) << 24);
+      }
+    }
+  }
+  return words;
+}
+
+// Random maps of every tile value at several densities, and maps whose
+// listed cells end early (the rest unlisted but not empty) or sit in the
+// last cell only: the list and its size match the definition, and nothing
+// is written past the list's end (the vector is sized exactly).
+TEST(ListTilesTest, AgreesWithTheColumnWalkOnRandomAndEdgeMaps) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE(testing::Message() << "random seed " << seed);
+  std::mt19937 random(seed);
+  auto map = std::make_unique<TileMap>();
+  const auto check = [&](const char* what) {
+    const std::vector<std::uint32_t> expected = ColumnWalk(*map);
+    ASSERT_EQ(TileListSize(*map), static_cast<std::int32_t>(4 * expected.size())) << what;
+    std::vector<std::uint32_t> words(expected.size());
+    ListTiles(*map, words.data());
+    ASSERT_EQ(words, expected) << what;
+  };
+  for (const unsigned percent : {1u, 50u, 99u}) {
+    for (std::uint8_t& cell : *map) {
+      cell = random() % 100 < percent ? static_cast<std::uint8_t>(random()) : 0;
+    }
+    check("random");
+  }
+  map->fill(200);
+  for (std::uint32_t y = 0; y < kTileMapSide; y += 3) (*map)[y * kTileMapSide + 17] = 5;
+  check("one listed column, the rest unlisted");
+  map->fill(221);
+  (*map)[TileIndex(1023, 1023)] = 216;
+  check("only the last cell listed");
 }
 
 TEST(LoadTileListTest, OverwritesInOrderAndStaysInsideListAndMap) {
