@@ -4,20 +4,22 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/child_process.h"
 #include "relay/capture_file.h"
 #include "relay/capture_file_testing.h"
+#include "relay/traffic_capture.h"
+#include "relay/tshark_testing.h"
 
 namespace tessard {
 namespace {
+
+using testing::FindTshark;
+using testing::Hex;
+using testing::ReadFrames;
 
 namespace fs = std::filesystem;
 
@@ -79,26 +81,43 @@ TEST_F(CaptureFileTest, AWriteCutShortLeavesOnlyWholeBlocksAndNothingAfter) {
   capture.Close();
 }
 
-// tshark's path, or empty when it is not installed.
-std::string FindTshark() {
-  const char* path = std::getenv("PATH");
-  std::stringstream directories(path == nullptr ? "/usr/bin" : path);
-  for (std::string directory; std::getline(directories, directory, ':');) {
-    const fs::path candidate = fs::path(directory) / "tshark";
-    if (!directory.empty() && fs::exists(candidate)) return candidate.string();
+int failuresTold = 0;
+void CountFailure(const char*) { ++failuresTold; }
+
+// The relay's side of a failed write: told once, whatever comes after, and
+// the capture counts as incomplete at the end.
+TEST_F(CaptureFileTest, ARelayCaptureTellsItsFirstFailedWriteOnly) {
+  const std::string path = PathOf("game.pcapng");
+  const std::vector<std::uint8_t> payload(200, 0x17);
+  const tessard::Datagram datagram(NetAddress(Address(127, 0, 0, 1), 52000), payload.data(),
+                                   static_cast<std::int32_t>(payload.size()));
+  const NetAddress server(Address(127, 0, 0, 1), 382);
+
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = saved;
+  limited.rlim_cur = CaptureFileHeader().size() + PacketBlockSize(payload.size(), 0) + 10;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+  failuresTold = 0;
+  TrafficCapture capture;
+  const bool opened = capture.Open(path.c_str(), CountFailure);
+  for (int i = 0; i < 4; ++i) {
+    capture.RecordAuxiliary(1700000000000000u, datagram, server, Direction::kClientToServer);
   }
-  return {};
+  setrlimit(RLIMIT_FSIZE, &saved);
+  capture.RecordAuxiliary(1700000000000000u, datagram, server, Direction::kClientToServer);
+  signal(SIGXFSZ, previousHandler);
+  const bool whole = capture.Close();
+
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(failuresTold, 1);
+  EXPECT_FALSE(whole);
+  EXPECT_EQ(fs::file_size(path), CaptureFileHeader().size() + PacketBlockSize(payload.size(), 0));
 }
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (const std::uint8_t byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 15];
-  }
-  return text;
-}
+std::string Text(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
 TEST_F(CaptureFileTest, TsharkReadsEveryFrameAsWritten) {
   const std::string tshark = FindTshark();
@@ -135,43 +154,32 @@ TEST_F(CaptureFileTest, TsharkReadsEveryFrameAsWritten) {
   }
   ASSERT_TRUE(capture.Close());
 
-  // No name look-ups (-n); checksums checked; one line per frame.
-  std::ofstream(PathOf("read.sh"))
-      << "#!/bin/sh\nexec '" << tshark
-      << "' -n -r game.pcapng -o ip.check_checksum:TRUE -T fields -E separator=/t"
-         " -e frame.interface_id -e frame.interface_name -e frame.time_epoch"
-         " -e frame.packet_flags_direction -e ip.src -e udp.srcport -e ip.dst -e udp.dstport"
-         " -e ip.checksum.status -e udp.length -e udp.payload -e frame.comment\n";
-  fs::permissions(PathOf("read.sh"), fs::perms::owner_all);
-  testing::ChildProcess reader;
-  ASSERT_TRUE(reader.Start(PathOf("read.sh"), directory.string(), PathOf("frames.txt"),
-                           PathOf("errors.txt")));
-  const int status = reader.WaitForExit(60000);
-  ASSERT_EQ(status, 0) << std::ifstream(PathOf("errors.txt")).rdbuf();
+  std::vector<std::vector<std::string>> frames;
+  std::string error;
+  ASSERT_TRUE(
+      ReadFrames(tshark, directory, "game.pcapng",
+                 {"frame.interface_id", "frame.interface_name", "frame.time_epoch",
+                  "frame.packet_flags_direction", "ip.src", "udp.srcport", "ip.dst", "udp.dstport",
+                  "ip.checksum.status", "udp.length", "udp.payload", "frame.comment"},
+                 &frames, &error))
+      << error;
 
   const std::string expected =
-      "0\tgame\t1700000000.000001000\t1\t127.0.0.2\t382\t0.0.0.0\t0\t1\t528\t" + Hex(largest) +
+      "0\tgame\t1700000000.000001000\t1\t127.0.0.2\t382\t0.0.0.0\t0\t1\t528\t" +
+      Hex(Text(largest)) +
       "\t\n"
       "0\tgame\t1700000000.250002000\t2\t127.0.0.1\t52000\t127.0.0.2\t382\t1\t16\t" +
-      Hex(keyRequest) +
+      Hex(Text(keyRequest)) +
       "\tConnection from 127.0.0.1:52000 (proto 1)\n"
       "0\tgame\t1700000000.500003000\t1\t127.0.0.2\t382\t127.0.0.1\t52000\t1\t14\t" +
-      Hex(keyResponse) +
+      Hex(Text(keyResponse)) +
       "\tSubSpace decryption enabled.\n"
       "1\tauxiliary\t1700000000.750004000\t2\t127.0.0.1\t52001\t127.0.0.2\t383\t1\t13\t" +
-      Hex(odd) + "\t\n";
-  // The direction shows as "0x00000001" in some versions, "1" in others.
-  std::ifstream frames(PathOf("frames.txt"));
+      Hex(Text(odd)) + "\t\n";
   std::string seen;
-  for (std::string line; std::getline(frames, line);) {
-    std::vector<std::string> fields;
-    std::stringstream split(line);
-    for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
-    if (!line.empty() && line.back() == '\t') fields.emplace_back();
-    ASSERT_EQ(fields.size(), 12u) << line;
-    fields[3] = std::to_string(std::stoul(fields[3], nullptr, 0));
-    for (const std::string& field : fields)
-      seen += field + (&field == &fields.back() ? "\n" : "\t");
+  for (const std::vector<std::string>& frame : frames) {
+    for (std::size_t i = 0; i < frame.size(); ++i)
+      seen += frame[i] + (i + 1 < frame.size() ? "\t" : "\n");
   }
   EXPECT_EQ(seen, expected);
 }

@@ -1,5 +1,7 @@
 #include "relay/game_traffic.h"
 
+#include <cstdio>
+
 #include "log/packet_dump.h"
 #include "log/packet_log.h"
 #include "util/arithmetic.h"
@@ -18,6 +20,17 @@ constexpr std::uint8_t kKeyResponse = 0x02;
 constexpr std::uint8_t kDisconnect = 0x07;
 constexpr std::int32_t kKeyRequestLength = 8;
 constexpr std::int32_t kKeyResponseMinimum = 6;  // type and a 32-bit key
+constexpr char kDecryptionEnabled[] = "SubSpace decryption enabled.";
+
+// The event of the datagram in hand. The log line is made from this text,
+// so that the capture's comment and the log always say the same.
+char eventText[PacketLog::kSlotSize];
+
+// An event's log line: the tag, spaces up to the dump rows' first hex cell,
+// the text.
+void LogEvent(Direction direction, const char* text) {
+  LogFormat("%s       %s\n", DirectionTag(direction), text);
+}
 
 // The packet type of the working copy, or 0 when it carries none. A
 // datagram shorter than two bytes carries none: whatever an earlier
@@ -34,29 +47,33 @@ void RepeatDisconnect(const Datagram& datagram, UdpEndpoint& endpoint) {
   decryptionEnabled = false;
 }
 
-void InspectFromServer(const Datagram& datagram, UdpEndpoint& endpoint) {
+const char* InspectFromServer(const Datagram& datagram, UdpEndpoint& endpoint) {
   const std::uint8_t type = PacketType();
   if (type == kKeyResponse && workCopy.length >= kKeyResponseMinimum) {
     if (!decryptionEnabled) {
       sessionCipher.SetServerKey(KeyInWorkCopy());
       decryptionEnabled = true;
-      LogFormat("s2c       SubSpace decryption enabled.\n");
+      LogEvent(Direction::kServerToClient, kDecryptionEnabled);
+      return kDecryptionEnabled;
     }
   } else if (type == kDisconnect) {
     RepeatDisconnect(datagram, endpoint);
   }
+  return nullptr;
 }
 
-void InspectFromClient(const Datagram& datagram, UdpEndpoint& endpoint) {
+const char* InspectFromClient(const Datagram& datagram, UdpEndpoint& endpoint) {
   const std::uint8_t type = PacketType();
   if (type == kKeyRequest && workCopy.length == kKeyRequestLength) {
     sessionCipher.clientKey = KeyInWorkCopy();
-    LogFormat("c2s       Connection from %s:%i (proto %i)\n", datagram.source.FormatAddress(),
-              static_cast<int>(datagram.source.HostPort()),
-              static_cast<int>(static_cast<std::int8_t>(workCopy.bytes[6])));
-  } else if (type == kDisconnect) {
-    RepeatDisconnect(datagram, endpoint);
+    std::snprintf(eventText, sizeof(eventText), "Connection from %s:%i (proto %i)",
+                  datagram.source.FormatAddress(), static_cast<int>(datagram.source.HostPort()),
+                  static_cast<int>(static_cast<std::int8_t>(workCopy.bytes[6])));
+    LogEvent(Direction::kClientToServer, eventText);
+    return eventText;
   }
+  if (type == kDisconnect) RepeatDisconnect(datagram, endpoint);
+  return nullptr;
 }
 
 }  // namespace
@@ -75,13 +92,13 @@ void PrepareWorkCopy(const Datagram& datagram) {
   }
 }
 
-void InspectGameDatagram(const Datagram& datagram, Direction direction, UdpEndpoint& endpoint) {
-  if (direction == Direction::kServerToClient) {
-    InspectFromServer(datagram, endpoint);
-  } else {
-    InspectFromClient(datagram, endpoint);
-  }
+const char* InspectGameDatagram(const Datagram& datagram, Direction direction,
+                                UdpEndpoint& endpoint) {
+  const char* event = direction == Direction::kServerToClient
+                          ? InspectFromServer(datagram, endpoint)
+                          : InspectFromClient(datagram, endpoint);
   DumpPacket(direction, workCopy.bytes, workCopy.length);
+  return event;
 }
 
 void FinishInspection() { FlushLog(); }

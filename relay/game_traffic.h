@@ -31,8 +31,12 @@ void PrepareWorkCopy(const Datagram& datagram);
 
 // Follows the key exchange and logs the working copy. Called right after
 // the datagram was forwarded through endpoint, whose destination still
-// names where it went; a disconnect is sent there a second time.
-void InspectGameDatagram(const Datagram& datagram, Direction direction, UdpEndpoint& endpoint);
+// names where it went; a disconnect is sent there a second time. Returns
+// the event the datagram brought about, in the words of its log line
+// without the tag and the line end ("SubSpace decryption enabled."), or
+// nullptr when there was none; the text lasts until the next call.
+const char* InspectGameDatagram(const Datagram& datagram, Direction direction,
+                                UdpEndpoint& endpoint);
 
 // Writes out everything logged so far. Called once, at stop.
 void FinishInspection();

@@ -15,18 +15,6 @@ namespace {
 
 const std::string kDisconnect("\x00\x07", 2);
 
-// Game payloads of the given size: a reliable-looking 00-header packet for
-// even sizes, a one-byte-header packet for odd ones, with varied contents.
-std::string GamePacket(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) {
-    bytes[i] = static_cast<char>((seed * 2654435761u + i * 40503u) >> 7);
-  }
-  if (size >= 2) bytes[0] = (size % 2 == 0) ? '\x00' : '\x0E';
-  if (size >= 2 && bytes[0] == '\x00') bytes[1] = '\x03';
-  return bytes;
-}
-
 void ExpectArrivesAgain(UdpEndpoint& endpoint, const std::string& bytes) {
   auto again = ReceiveWithin(endpoint, kDeliveryTimeoutMs);
   ASSERT_NE(again, nullptr) << "a disconnect must arrive twice";

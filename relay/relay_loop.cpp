@@ -30,24 +30,38 @@ Direction Forward(const Datagram& datagram, UdpEndpoint& endpoint, NetAddress& c
   return direction;
 }
 
+// When a datagram was taken, for its capture record; the clock is read
+// only when there is a capture to stamp.
+std::uint64_t TimeTaken(const TrafficCapture* capture) {
+  return capture == nullptr ? 0 : platform::WallClockMicroseconds();
+}
+
 }  // namespace
 
-void RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint) {
+void RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCapture* capture) {
   if (auto datagram = gameEndpoint.Receive()) {
+    const std::uint64_t takenAt = TimeTaken(capture);
     PrepareWorkCopy(*datagram);
     const Direction direction =
         Forward(*datagram, gameEndpoint, clientGameAddress, serverGameAddress);
-    InspectGameDatagram(*datagram, direction, gameEndpoint);
+    const char* event = InspectGameDatagram(*datagram, direction, gameEndpoint);
+    if (capture != nullptr) {
+      capture->RecordGame(takenAt, *datagram, gameEndpoint.Destination(), direction, event);
+    }
   }
   if (auto datagram = auxEndpoint.Receive()) {
-    Forward(*datagram, auxEndpoint, clientAuxAddress, serverAuxAddress);
+    const std::uint64_t takenAt = TimeTaken(capture);
+    const Direction direction = Forward(*datagram, auxEndpoint, clientAuxAddress, serverAuxAddress);
+    if (capture != nullptr) {
+      capture->RecordAuxiliary(takenAt, *datagram, auxEndpoint.Destination(), direction);
+    }
   }
 }
 
-void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint) {
+void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCapture* capture) {
   platform::BeginFinePassTiming();
   while (!platform::KeyPressed() && !platform::StopRequested()) {
-    RelayPass(gameEndpoint, auxEndpoint);
+    RelayPass(gameEndpoint, auxEndpoint, capture);
     platform::SleepAlertable(kPassPauseMs);
   }
   platform::EndFinePassTiming();

@@ -4,6 +4,7 @@
 
 #include "net/net_address.h"
 #include "net/udp_endpoint.h"
+#include "relay/traffic_capture.h"
 
 namespace tessard {
 
@@ -14,12 +15,15 @@ extern NetAddress serverGameAddress;
 extern NetAddress clientAuxAddress;
 extern NetAddress serverAuxAddress;
 
-// One pass: at most one datagram from each endpoint, forwarded, and the
-// game datagram handed to the inspection.
-void RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint);
+// One pass: at most one datagram from each endpoint, forwarded, the game
+// datagram handed to the inspection, and each recorded in capture unless
+// it is nullptr.
+void RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint,
+               TrafficCapture* capture = nullptr);
 
 // Passes with a 10 ms pause after each, until a key is pressed or a stop
 // is requested.
-void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint);
+void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint,
+               TrafficCapture* capture = nullptr);
 
 }  // namespace tessard

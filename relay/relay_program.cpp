@@ -12,6 +12,7 @@
 #include "relay/relay_loop.h"
 #include "relay/relay_settings.h"
 #include "relay/socket_error_text.h"
+#include "relay/traffic_capture.h"
 
 namespace tessard {
 namespace {
@@ -86,6 +87,9 @@ void AnnounceRoute(const SettingsOutcome& outcome) {
               static_cast<int>(serverGameAddress.HostPort()));
   std::printf("Ready to rock on port %i!\n\n", static_cast<int>(relaySettings.listenPort));
   std::printf("Log file open: %s\n", relaySettings.logPath);
+  if (relaySettings.capturePath[0] != '\0') {
+    std::printf("Capture file open: %s\n", relaySettings.capturePath);
+  }
   if (outcome.fileUnreadable) {
     ReportProblem("cannot read settings file %s: %s; using the defaults",
                   relaySettings.settingsPath, outcome.reason);
@@ -108,6 +112,21 @@ bool OpenLog() {
   }
   SetLogFailureHandler(ReportLogFailure);
   return true;
+}
+
+void ReportCaptureFailure(const char* reason) {
+  ReportProblem("cannot write capture file %s: %s; nothing more is captured",
+                relaySettings.capturePath, reason);
+}
+
+// A capture that cannot be created is told here and makes the run fail
+// when the capture is closed; relaying goes on without it.
+void OpenCapture(TrafficCapture& capture) {
+  if (relaySettings.capturePath[0] == '\0') return;
+  if (!capture.Open(relaySettings.capturePath, ReportCaptureFailure)) {
+    ReportProblem("cannot open capture file %s: %s; relaying without a capture",
+                  relaySettings.capturePath, capture.Reason());
+  }
 }
 
 }  // namespace
@@ -143,16 +162,20 @@ int RunRelay() {
   }
   OpenEndpoint(auxEndpoint, auxPort, "auxiliary");  // the game pair is still worth carrying
   const bool logOpen = OpenLog();
+  TrafficCapture capture;
+  OpenCapture(capture);
 
-  RelayLoop(gameEndpoint, auxEndpoint);
+  RelayLoop(gameEndpoint, auxEndpoint, capture.IsOpen() ? &capture : nullptr);
 
   NetCleanup();
   FinishInspection();
+  const bool captureWhole = capture.Close();
   auxEndpoint.Close();
   gameEndpoint.Close();
   platform::StopKeyboardWatch();
-  // A log the user asked for and did not get in full is a failed run.
-  return logOpen && !LogOutputFailed() ? 0 : 1;
+  // A log or a capture the user asked for and did not get in full is a
+  // failed run.
+  return logOpen && !LogOutputFailed() && captureWhole ? 0 : 1;
 }
 
 }  // namespace tessard

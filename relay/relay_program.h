@@ -6,7 +6,7 @@ namespace tessard {
 // Announces the relay, loads its settings, opens its endpoints, carries
 // traffic until a key or a stop request, and writes out the log. Returns
 // the process exit status: 0 after a normal stop, 1 when the relay could
-// not start or its log could not be opened or written in full.
+// not start or its log or capture could not be opened or written in full.
 int RunRelay();
 
 }  // namespace tessard

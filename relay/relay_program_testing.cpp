@@ -66,6 +66,16 @@ std::string KeyRequest(std::int32_t key, std::int8_t protocol) {
 
 std::string KeyResponse(std::int32_t key) { return std::string("\x00\x02", 2) + Little32(key); }
 
+std::string GamePacket(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) {
+    bytes[i] = static_cast<char>((seed * 2654435761u + i * 40503u) >> 7);
+  }
+  if (size >= 2) bytes[0] = (size % 2 == 0) ? '\x00' : '\x0E';
+  if (size >= 2 && bytes[0] == '\x00') bytes[1] = '\x03';
+  return bytes;
+}
+
 std::string Encrypted(const SessionCipher& cipher, std::string bytes) {
   cipher.Encrypt(reinterpret_cast<std::uint8_t*>(bytes.data()),
                  static_cast<std::uint32_t>(bytes.size()));

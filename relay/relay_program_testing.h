@@ -48,6 +48,11 @@ class ExpectedLog {
 std::string KeyRequest(std::int32_t key, std::int8_t protocol);
 std::string KeyResponse(std::int32_t key);
 
+// Game payloads of the given size: a reliable-looking 00-header packet for
+// even sizes, a one-byte-header packet for odd ones, with varied contents;
+// none is a packet the relay acts on.
+std::string GamePacket(std::size_t size, unsigned seed);
+
 // bytes after the cipher's Encrypt or Decrypt.
 std::string Encrypted(const SessionCipher& cipher, std::string bytes);
 std::string Decrypted(const SessionCipher& cipher, std::string bytes);

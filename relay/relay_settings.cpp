@@ -60,6 +60,8 @@ SettingsOutcome ReadSettingsFile(RelaySettings& settings) {
   settings.serverAddress = ResolveHost(outcome.serverHost, &outcome.hostResolved);
   ReadOption("Server", "Port", "382", value, path);
   settings.serverPort = ParsePort(value);
+  // Read last, so that the four older keys are asked for as they always were.
+  ReadOption("Proxy", "Capture", "", settings.capturePath, path);
   return outcome;
 }
 

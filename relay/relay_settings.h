@@ -1,5 +1,5 @@
-// The relay's four options, read once at start-up from TESSARD.INI in the
-// current directory.
+// The relay's options, read once at start-up from TESSARD.INI in the
+// current directory: the four it has always had, then the capture path.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,7 @@ struct RelaySettings {
   std::uint16_t serverPort = 0;     // host order; the auxiliary port is one above
   std::uint32_t serverAddress = 0;  // network order
   char logPath[kSettingsTextSize] = {};
+  char capturePath[kSettingsTextSize] = {};  // empty: no capture
   char settingsPath[kSettingsTextSize] = {};
 };
 

@@ -46,15 +46,18 @@ TEST_F(SettingsFileTest, DefaultsWhenFileSectionOrKeyIsMissing) {
     EXPECT_EQ(settings.serverPort, 382);
     EXPECT_EQ(settings.serverAddress, platform::ParseDottedQuad("127.0.0.1"));
     EXPECT_STREQ(settings.logPath, "packets.txt");
+    EXPECT_STREQ(settings.capturePath, "");
   }
 }
 
 TEST_F(SettingsFileTest, ReadsEveryOption) {
   SettingsOutcome outcome;
   const RelaySettings settings = Read(
-      "[proxy]\r\nlog = \"my log.txt\"\r\nport=2000\r\n[SERVER]\r\nip=10.0.0.7\r\nPORT=3000\r\n",
+      "[proxy]\r\nlog = \"my log.txt\"\r\nport=2000\r\ncapture = 'game capture.pcapng'\r\n"
+      "[SERVER]\r\nip=10.0.0.7\r\nPORT=3000\r\n",
       &outcome);
   EXPECT_STREQ(settings.logPath, "my log.txt");
+  EXPECT_STREQ(settings.capturePath, "game capture.pcapng");
   EXPECT_EQ(settings.listenPort, 2000);
   EXPECT_EQ(settings.serverAddress, platform::ParseDottedQuad("10.0.0.7"));
   EXPECT_EQ(settings.serverPort, 3000);
@@ -62,9 +65,11 @@ TEST_F(SettingsFileTest, ReadsEveryOption) {
   EXPECT_STREQ(outcome.serverHost, "10.0.0.7");
 }
 
-TEST_F(SettingsFileTest, CutsALongLogPathTo255Characters) {
-  const RelaySettings settings = Read("[Proxy]\nLog=" + std::string(300, 'L') + "\n");
+TEST_F(SettingsFileTest, CutsLongPathsTo255Characters) {
+  const RelaySettings settings =
+      Read("[Proxy]\nLog=" + std::string(300, 'L') + "\nCapture=" + std::string(300, 'C') + "\n");
   EXPECT_EQ(std::string(settings.logPath), std::string(255, 'L'));
+  EXPECT_EQ(std::string(settings.capturePath), std::string(255, 'C'));
 }
 
 TEST_F(SettingsFileTest, ResolvesTheServerOrFallsBackToAllOnes) {

@@ -1,0 +1,172 @@
+// The real relay with a capture: a fake client and server carry a key
+// exchange, encrypted game traffic both ways, auxiliary traffic, an
+// oversized datagram and a disconnect, and the fixture notes the record
+// each datagram must leave in the capture and the text it adds to the log.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cipher/session_cipher.h"
+#include "net/net_testing.h"
+#include "relay/capture_records_testing.h"
+#include "relay/relay_program_testing.h"
+
+namespace tessard::testing {
+
+class CaptureProgramTest : public ::testing::Test {
+ protected:
+  static constexpr std::uint32_t kOutbound = 2;  // the client's point of view
+  static constexpr std::uint32_t kInbound = 1;
+
+  static std::uint64_t NowMicroseconds() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::system_clock::now().time_since_epoch())
+                                          .count());
+  }
+
+  static std::string At(const UdpEndpoint& endpoint) {
+    return EndpointText(0x7F000001, endpoint.LocalPort());
+  }
+
+  std::string ExpectedConsole() const {
+    return "Packet-logging Proxy Server (Build 1)\n"
+           "Loading settings...  Done.\n\n"
+           "Mapping route to host 127.0.0.1:" +
+           std::to_string(relay.serverPort) + "\nReady to rock on port " +
+           std::to_string(relay.relayPort) +
+           "!\n\n"
+           "Log file open: packets.txt\n"
+           "Capture file open: game.pcapng\n";
+  }
+
+  // Starts the relay with a capture and waits until it carries traffic.
+  // The probes that proved it (one or more) are the capture's first records.
+  void StartWithCapture() {
+    ASSERT_TRUE(relay.Start(relay.RoutedSettings("Capture=game.pcapng\r\n")));
+    ASSERT_TRUE(relay.WaitUntilRelaying());
+    int probes = 1;
+    while (ReceiveWithin(relay.serverAux, kSilenceTimeoutMs)) ++probes;
+    for (int i = 0; i < probes; ++i) {
+      Expect(1, kOutbound, At(relay.clientAux), At(relay.serverAux), "probe", "", started);
+    }
+  }
+
+  void Expect(std::uint32_t interface, std::uint32_t flags, const std::string& source,
+              const std::string& destination, const std::string& payload,
+              const std::string& comment, std::uint64_t sentAt) {
+    CaptureRecord record;
+    record.interface = interface;
+    record.flags = flags;
+    record.source = source;
+    record.destination = destination;
+    record.payload = payload;
+    record.comment = comment;
+    expected.push_back(record);
+    sentTimes.push_back(sentAt);
+    takenBy.push_back(NowMicroseconds());
+  }
+
+  // Sends wire from one fake peer to a relay port and checks that the other
+  // receives it unchanged; the relay records shown.
+  void Carry(UdpEndpoint& from, std::uint16_t port, UdpEndpoint& to, const std::string& wire,
+             std::uint32_t interface, const std::string& shown) {
+    const std::uint64_t sentAt = NowMicroseconds();
+    relay.SendToRelay(from, port, wire);
+    auto received = ReceiveWithin(to, kDeliveryTimeoutMs);
+    ASSERT_NE(received, nullptr);
+    ASSERT_EQ(Bytes(*received), wire);
+    const bool up = &from == &relay.clientGame || &from == &relay.clientAux;
+    Expect(interface, up ? kOutbound : kInbound, At(from), At(to), shown, "", sentAt);
+  }
+
+  void CarryGame(UdpEndpoint& from, UdpEndpoint& to, const std::string& wire,
+                 const std::string& plain) {
+    ASSERT_NO_FATAL_FAILURE(Carry(from, relay.relayPort, to, wire, 0, plain));
+    log.Dump(&from == &relay.clientGame ? Direction::kClientToServer : Direction::kServerToClient,
+             plain);
+  }
+
+  void CarryAux(UdpEndpoint& from, UdpEndpoint& to, const std::string& bytes) {
+    ASSERT_NO_FATAL_FAILURE(
+        Carry(from, static_cast<std::uint16_t>(relay.relayPort + 1), to, bytes, 1, bytes));
+  }
+
+  // Everything a session carries, from a server that speaks before any
+  // client to a disconnect, checked on the wire as it goes.
+  void CarrySession() {
+    // No client has spoken: the relay sends this to 0.0.0.0 port 0.
+    const std::string early = "\x0E" + std::string("early bird");
+    const std::uint64_t earlyAt = NowMicroseconds();
+    relay.SendToRelay(relay.serverGame, relay.relayPort, early);
+    Expect(0, kInbound, At(relay.serverGame), "0.0.0.0:0", early, "", earlyAt);
+    log.Dump(Direction::kServerToClient, early);
+
+    const std::uint64_t exchangeAt = NowMicroseconds();
+    ASSERT_TRUE(ExchangeKeys(relay, relay.clientGame, client, server, 0x5EED1234, 1, 4242, log));
+    Expect(0, kOutbound, At(relay.clientGame), At(relay.serverGame),
+           KeyRequest(client.clientKey, 1),
+           "Connection from " + At(relay.clientGame) + " (proto 1)", exchangeAt);
+    Expect(0, kInbound, At(relay.serverGame), At(relay.clientGame), KeyResponse(0x5EED1234),
+           "SubSpace decryption enabled.", exchangeAt);
+    takenBy[takenBy.size() - 3] = takenBy.back();  // the early one was taken before the request
+
+    const std::size_t sizes[] = {1, 520, 2, 17, 300, 519};
+    for (std::size_t round = 0; round < std::size(sizes); ++round) {
+      const std::string up = GamePacket(sizes[round], static_cast<unsigned>(round));
+      ASSERT_NO_FATAL_FAILURE(
+          CarryGame(relay.clientGame, relay.serverGame, Encrypted(client, up), up));
+      const std::string down = GamePacket(521 - sizes[round], static_cast<unsigned>(round) + 50);
+      ASSERT_NO_FATAL_FAILURE(
+          CarryGame(relay.serverGame, relay.clientGame, Encrypted(server, down), down));
+      const std::string aux = GamePacket(1 + round * 40, static_cast<unsigned>(round) + 90);
+      if (round % 2 == 0) {
+        ASSERT_NO_FATAL_FAILURE(CarryAux(relay.clientAux, relay.serverAux, aux));
+      } else {
+        ASSERT_NO_FATAL_FAILURE(CarryAux(relay.serverAux, relay.clientAux, aux));
+      }
+    }
+
+    // Too long to be taken: neither carried nor recorded nor logged.
+    relay.SendToRelay(relay.clientGame, relay.relayPort, std::string(521, '\x42'));
+    ASSERT_EQ(ReceiveWithin(relay.serverGame, kSilenceTimeoutMs), nullptr);
+
+    // A disconnect reaches the server twice and is recorded once, as the
+    // log shows it: decrypted while decryption was still on.
+    const std::string bye = std::string("\x00\x07", 2) + "bye";
+    ASSERT_NO_FATAL_FAILURE(
+        CarryGame(relay.clientGame, relay.serverGame, Encrypted(client, bye), bye));
+    auto again = ReceiveWithin(relay.serverGame, kDeliveryTimeoutMs);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(Bytes(*again), Encrypted(client, bye));
+
+    // Decryption is off again: recorded as it travels.
+    const std::string clear = GamePacket(40, 7);
+    ASSERT_NO_FATAL_FAILURE(CarryGame(relay.serverGame, relay.clientGame, clear, clear));
+  }
+
+  // The capture file's records; a malformed file fails the test.
+  std::vector<CaptureRecord> Recorded() {
+    const CaptureContents contents = ReadCapture(relay.Log("game.pcapng"));
+    EXPECT_EQ(contents.error, "");
+    EXPECT_EQ(contents.interfaceNames, (std::vector<std::string>{"game", "auxiliary"}));
+    return contents.records;
+  }
+
+  RelayHarness relay;
+  SessionCipher client;
+  SessionCipher server;
+  ExpectedLog log;
+  std::uint64_t started = NowMicroseconds();
+  // Per expected record: when its datagram was sent, and a time by which
+  // the relay had taken it.
+  std::vector<CaptureRecord> expected;
+  std::vector<std::uint64_t> sentTimes;
+  std::vector<std::uint64_t> takenBy;
+};
+
+}  // namespace tessard::testing

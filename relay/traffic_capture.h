@@ -1,0 +1,53 @@
+// The capture the user asked for ("Capture" in TESSARD.INI), fed by the
+// relay loop: one record per datagram taken from an endpoint, addressed as
+// it was carried, game payloads as the log shows them.
+#pragma once
+
+#include <cstdint>
+
+#include "log/direction.h"
+#include "net/datagram.h"
+#include "net/net_address.h"
+#include "relay/capture_file.h"
+
+namespace tessard {
+
+class TrafficCapture {
+ public:
+  // Told once, with the reason, when the capture ends early: a write or the
+  // closing failed. The relay goes on without it.
+  using FailureHandler = void (*)(const char* reason);
+
+  // Creates the file at path and writes its header. False when the file
+  // cannot be created (Reason() tells why; the handler is not told). A
+  // header that cannot be written is a failed write: told, and the file is
+  // still open, so that closing it is the caller's usual business.
+  bool Open(const char* path, FailureHandler onFailure);
+
+  bool IsOpen() const { return file.IsOpen(); }
+  const char* Reason() const { return file.Reason(); }
+
+  // A game datagram just carried: its payload is the working copy as its
+  // dump shows it, its comment the event its inspection logged (nullptr:
+  // none). destination is where the relay sent it.
+  void RecordGame(std::uint64_t receivedAt, const Datagram& datagram, const NetAddress& destination,
+                  Direction direction, const char* event);
+  // An auxiliary datagram just carried, its bytes as they travelled.
+  void RecordAuxiliary(std::uint64_t receivedAt, const Datagram& datagram,
+                       const NetAddress& destination, Direction direction);
+
+  // Closes the file. False when the capture is not whole: it could not be
+  // created, or a write or the closing failed. True when none was opened.
+  bool Close();
+
+ private:
+  void Record(CapturedDatagram& record, std::uint64_t receivedAt, const NetAddress& source,
+              const NetAddress& destination, Direction direction);
+  void TellFailure();
+
+  CaptureFile file;
+  FailureHandler onFailure = nullptr;
+  bool told = false;
+};
+
+}  // namespace tessard
