@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "net/net_testing.h"
 #include "platform/platform.h"
+#include "testing/loopback.h"
 
 namespace tessard {
 namespace {

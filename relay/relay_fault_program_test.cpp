@@ -5,8 +5,8 @@
 #include <string>
 
 #include "cipher/session_cipher.h"
-#include "net/net_testing.h"
-#include "relay/relay_program_testing.h"
+#include "testing/loopback.h"
+#include "testing/relay_harness.h"
 
 namespace tessard::testing {
 namespace {

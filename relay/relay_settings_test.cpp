@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "net/net_testing.h"
 #include "platform/platform.h"
+#include "testing/loopback.h"
 
 namespace tessard {
 namespace {

@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "cipher/session_cipher.h"
-#include "net/net_testing.h"
-#include "relay/relay_program_testing.h"
+#include "testing/loopback.h"
+#include "testing/relay_harness.h"
 
 namespace tessard::testing {
 namespace {

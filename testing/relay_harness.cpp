@@ -1,4 +1,4 @@
-#include "relay/relay_program_testing.h"
+#include "testing/relay_harness.h"
 
 #include <atomic>
 #include <chrono>
@@ -8,7 +8,7 @@
 
 #include "log/packet_dump.h"
 #include "log/packet_log.h"
-#include "net/net_testing.h"
+#include "testing/loopback.h"
 
 namespace tessard::testing {
 namespace {

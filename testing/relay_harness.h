@@ -10,9 +10,9 @@
 #include "cipher/session_cipher.h"
 #include "log/direction.h"
 #include "net/datagram.h"
-#include "net/net_testing.h"
 #include "net/udp_endpoint.h"
-#include "platform/child_process.h"
+#include "testing/child_process.h"
+#include "testing/loopback.h"
 
 namespace tessard::testing {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/child_process.h"
+#include "testing/child_process.h"
 
 namespace tessard::testing {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "platform/child_process.h"
+#include "testing/child_process.h"
 
 namespace tessard::testing {
 namespace {
