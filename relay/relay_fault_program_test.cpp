@@ -83,7 +83,7 @@ TEST(RelayFaults, FollowsAClientThatChangesItsPortMidSession) {
     ASSERT_EQ(relay.CarryGame(from, relay.serverGame, upWire), upWire);
     expected.Dump(Direction::kClientToServer, up);
 
-    const std::string down = "\x0E" + Numbered("from the server, round ", i);
+    const std::string down = Numbered(std::string(1, '\x0E') + "from the server, round ", i);
     const std::string downWire = Encrypted(server, down);
     ASSERT_EQ(relay.CarryGame(relay.serverGame, from, downWire), downWire);
     expected.Dump(Direction::kServerToClient, down);
