@@ -31,8 +31,10 @@ TEST(RelayFaults, KeepsRunningWhileTheServerPortsAreClosed) {
   ASSERT_TRUE(relay.relay.Running());
 
   // The server comes back on the same ports: both pairs carry again, both ways.
-  ASSERT_GT(relay.serverGame.Open(relay.serverPort), 0);
-  ASSERT_GT(relay.serverAux.Open(static_cast<std::uint16_t>(relay.serverPort + 1)), 0);
+  relay.serverGame.Open(relay.serverPort);
+  ASSERT_TRUE(relay.serverGame.IsBound());
+  relay.serverAux.Open(static_cast<std::uint16_t>(relay.serverPort + 1));
+  ASSERT_TRUE(relay.serverAux.IsBound());
   ASSERT_TRUE(relay.WaitUntilRelaying());
   EXPECT_EQ(relay.CarryGame(relay.clientGame, relay.serverGame, "after"), "after");
   EXPECT_EQ(relay.CarryGame(relay.serverGame, relay.clientGame, "reply"), "reply");
@@ -75,7 +77,8 @@ TEST(RelayFaults, FollowsAClientThatChangesItsPortMidSession) {
   ASSERT_TRUE(ExchangeKeys(relay, relay.clientGame, client, server, 0x600DCAFE, 5, 3, expected));
 
   UdpEndpoint moved;
-  ASSERT_GT(moved.Open(0), 0);
+  moved.Open(0);
+  ASSERT_TRUE(moved.IsBound());
   for (int i = 0; i < 6; ++i) {
     UdpEndpoint& from = i < 3 ? relay.clientGame : moved;
     const std::string up = std::string("\x00\x03", 2) + Numbered("from the client, round ", i);

@@ -77,14 +77,13 @@ int RunRelay() {
     return 1;
   }
   serverGameAddress.Set(relaySettings.serverAddress, relaySettings.serverPort);
-  serverAuxAddress.Set(relaySettings.serverAddress,
-                       static_cast<std::uint16_t>(relaySettings.serverPort + 1));
+  serverAuxAddress.Set(relaySettings.serverAddress, AuxiliaryPort(relaySettings.serverPort));
   AnnounceRoute(outcome);
   OpenLog();
 
   UdpEndpoint gameEndpoint;
   UdpEndpoint auxEndpoint;
-  const auto auxPort = static_cast<std::uint16_t>(relaySettings.listenPort + 1);
+  const auto auxPort = AuxiliaryPort(relaySettings.listenPort);
   if (!OpenEndpoint(gameEndpoint, relaySettings.listenPort, "game")) {
     NetCleanup();
     FinishInspection();

@@ -114,7 +114,8 @@ TEST(RelayProgram, StopsOnTerminationRequest) {
 TEST(RelayProgram, RefusesToRunWhenTheGamePortIsTaken) {
   RelayHarness relay;
   UdpEndpoint squatter;
-  ASSERT_GT(squatter.Open(relay.relayPort), 0);
+  squatter.Open(relay.relayPort);
+  ASSERT_TRUE(squatter.IsBound());
   ASSERT_TRUE(relay.Start(relay.RoutedSettings()));
   EXPECT_EQ(relay.WaitForExit(), 1);
   EXPECT_EQ(relay.Errors(), "tessard: cannot open game port " + std::to_string(relay.relayPort) +
@@ -125,7 +126,8 @@ TEST(RelayProgram, CarriesTheGamePairWhenTheAuxiliaryPortIsTaken) {
   RelayHarness relay;
   const std::uint16_t auxPort = static_cast<std::uint16_t>(relay.relayPort + 1);
   UdpEndpoint squatter;
-  ASSERT_GT(squatter.Open(auxPort), 0);
+  squatter.Open(auxPort);
+  ASSERT_TRUE(squatter.IsBound());
   ASSERT_TRUE(relay.Start(relay.RoutedSettings()));
   std::string carried;
   for (int attempt = 0; attempt < 20 && carried != "game"; ++attempt) {

@@ -134,7 +134,8 @@ TEST(LoadSettings, ReadsTheFileOfTheCurrentDirectory) {
   ASSERT_GE(path.size(), suffix.size());
   EXPECT_EQ(path.substr(path.size() - suffix.size()), suffix);
   EXPECT_EQ(relaySettings.listenPort, 65535);
-  EXPECT_EQ(static_cast<std::uint16_t>(relaySettings.listenPort + 1), 0);
+  EXPECT_EQ(AuxiliaryPort(relaySettings.listenPort), 0);
+  EXPECT_EQ(AuxiliaryPort(15000), 15001);
 }
 
 }  // namespace
