@@ -13,6 +13,18 @@ namespace {
 
 std::string Numbered(const std::string& text, int number) { return text + std::to_string(number); }
 
+// The next datagram at endpoint that is not one of the "lost" ones: a slow
+// relay (under wine) may still be carrying those when the server is back.
+std::string NextAfterTheLost(UdpEndpoint& endpoint) {
+  for (int skipped = 0; skipped <= 20; ++skipped) {
+    auto received = ReceiveWithin(endpoint, kDeliveryTimeoutMs);
+    if (received == nullptr) break;
+    const std::string bytes = Bytes(*received);
+    if (bytes.rfind("lost ", 0) != 0) return bytes;
+  }
+  return "<nothing>";
+}
+
 TEST(RelayFaults, KeepsRunningWhileTheServerPortsAreClosed) {
   RelayHarness relay;
   ASSERT_TRUE(relay.StartRouted());
@@ -36,7 +48,8 @@ TEST(RelayFaults, KeepsRunningWhileTheServerPortsAreClosed) {
   relay.serverAux.Open(static_cast<std::uint16_t>(relay.serverPort + 1));
   ASSERT_TRUE(relay.serverAux.IsBound());
   ASSERT_TRUE(relay.WaitUntilRelaying());
-  EXPECT_EQ(relay.CarryGame(relay.clientGame, relay.serverGame, "after"), "after");
+  relay.SendToRelay(relay.clientGame, relay.relayPort, "after");
+  EXPECT_EQ(NextAfterTheLost(relay.serverGame), "after");
   EXPECT_EQ(relay.CarryGame(relay.serverGame, relay.clientGame, "reply"), "reply");
   relay.SendToRelay(relay.serverAux, auxPort, "aux reply");
   auto auxReply = ReceiveWithin(relay.clientAux, kDeliveryTimeoutMs);
@@ -50,8 +63,7 @@ TEST(RelayFaults, KeepsRunningWhileTheServerPortsAreClosed) {
 TEST(RelayFaults, RelaysOnWhenTheLogCannotBeCreatedUnderAFile) {
   RelayHarness relay;
   WriteWholeFile(relay.directory / "blocker", "a file, not a directory");
-  ASSERT_TRUE(relay.Start(relay.RoutedSettings("Log=blocker/packets.txt\r\n")));
-  ASSERT_TRUE(relay.WaitUntilRelaying());
+  ASSERT_TRUE(relay.StartRouted("Log=blocker/packets.txt\r\n"));
   for (int i = 0; i < 5; ++i) {
     const std::string up = Numbered("up ", i);
     const std::string down = Numbered("down ", i);

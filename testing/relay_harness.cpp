@@ -129,18 +129,46 @@ bool RelayHarness::Start(const std::string& settings,
                          const std::filesystem::path& workingDirectory) {
   const std::filesystem::path where = workingDirectory.empty() ? directory : workingDirectory;
   if (!settings.empty()) WriteWholeFile(where / "TESSARD.INI", settings);
+  // Emptied here, not only by the child: what an earlier start wrote must
+  // not be read as this one's.
+  WriteWholeFile(directory / "console.txt", "");
+  WriteWholeFile(directory / "errors.txt", "");
   return relay.Start(TESSARD_EXECUTABLE, where.string(), (directory / "console.txt").string(),
                      (directory / "errors.txt").string());
 }
 
-bool RelayHarness::StartRouted() { return Start(RoutedSettings()) && WaitUntilRelaying(); }
+bool RelayHarness::StartRouted(const std::string& extraProxy) {
+  return RetryOnTakenPorts(
+      [&] { return Start(RoutedSettings(extraProxy)) && WaitUntilRelaying(); });
+}
 
 bool RelayHarness::WaitUntilRelaying() {
   for (int attempt = 0; attempt < 100 && relay.Running(); ++attempt) {
     SendToRelay(clientAux, static_cast<std::uint16_t>(relayPort + 1), "probe");
     if (auto probe = ReceiveWithin(serverAux, 50)) return true;
+    if (RelayPortsTaken()) return false;
   }
   return false;
+}
+
+bool RelayHarness::RetryOnTakenPorts(const std::function<bool()>& start) {
+  constexpr int kAttempts = 5;
+  for (int attempt = 1;; ++attempt) {
+    const bool started = start();
+    if (attempt == kAttempts || !RelayPortsTaken()) return started;
+    MoveToFreshPorts();
+  }
+}
+
+bool RelayHarness::RelayPortsTaken() const {
+  const std::string errors = Errors();
+  return errors.find("tessard: cannot open game port ") != std::string::npos ||
+         errors.find("tessard: cannot open auxiliary port ") != std::string::npos;
+}
+
+void RelayHarness::MoveToFreshPorts() {
+  relay.Kill();
+  relayPort = FindFreePortPair();
 }
 
 void RelayHarness::SendToRelay(UdpEndpoint& from, std::uint16_t port, const std::string& bytes) {
@@ -148,10 +176,15 @@ void RelayHarness::SendToRelay(UdpEndpoint& from, std::uint16_t port, const std:
   from.Send(Data(bytes), static_cast<std::int32_t>(bytes.size()));
 }
 
-std::string RelayHarness::CarryGame(UdpEndpoint& from, UdpEndpoint& to, const std::string& bytes) {
-  SendToRelay(from, relayPort, bytes);
+std::string RelayHarness::Carry(UdpEndpoint& from, std::uint16_t port, UdpEndpoint& to,
+                                const std::string& bytes) {
+  SendToRelay(from, port, bytes);
   auto received = ReceiveWithin(to, kDeliveryTimeoutMs);
   return received ? Bytes(*received) : "<nothing>";
+}
+
+std::string RelayHarness::CarryGame(UdpEndpoint& from, UdpEndpoint& to, const std::string& bytes) {
+  return Carry(from, relayPort, to, bytes);
 }
 
 bool ExchangeKeys(RelayHarness& relay, UdpEndpoint& clientEndpoint, SessionCipher& client,
