@@ -81,12 +81,9 @@ TEST(RelayFaults, RelaysOnWhenTheLogCannotBeCreatedUnderAFile) {
 // A client behind a NAT may reappear on another port mid-session: traffic
 // follows it, and the session's decryption carries on.
 TEST(RelayFaults, FollowsAClientThatChangesItsPortMidSession) {
-  RelayHarness relay;
-  ASSERT_TRUE(relay.StartRouted());
-  SessionCipher client;
-  SessionCipher server;
-  ExpectedLog expected;
-  ASSERT_TRUE(ExchangeKeys(relay, relay.clientGame, client, server, 0x600DCAFE, 5, 3, expected));
+  EncryptedSession session;
+  ASSERT_TRUE(session.Start(0x600DCAFE, 5, 3));
+  auto& [relay, client, server, expected] = session;
 
   UdpEndpoint moved;
   moved.Open(0);

@@ -6,9 +6,9 @@
 #include <iterator>
 #include <sstream>
 
-#include "log/packet_dump.h"
-#include "log/packet_log.h"
+#include "testing/log_capture.h"
 #include "testing/loopback.h"
+#include "util/byte_readers.h"
 
 namespace tessard::testing {
 namespace {
@@ -27,27 +27,16 @@ const std::uint8_t* Data(const std::string& bytes) {
   return reinterpret_cast<const std::uint8_t*>(bytes.data());
 }
 
-std::string captured;
-
-void Capture(const char* text) { captured += text; }
-
 std::string Little32(std::int32_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[static_cast<std::size_t>(i)] = static_cast<char>(bits >> (8 * i));
-  return bytes;
+  std::uint8_t bytes[4];
+  PutU32(bytes, 0, static_cast<std::uint32_t>(value));
+  return std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes));
 }
 
 }  // namespace
 
 void ExpectedLog::Dump(Direction direction, const std::string& bytes) {
-  captured.clear();
-  SetLogWriter(Capture);
-  DumpPacket(direction, Data(bytes), static_cast<std::int32_t>(bytes.size()));
-  FlushLog();
-  SetLogWriter(nullptr);
-  text_ += captured;
+  text_ += DumpText(direction, Data(bytes), static_cast<std::int32_t>(bytes.size()));
 }
 
 std::string ExpectedLog::FileText() const {
@@ -207,6 +196,12 @@ bool ExchangeKeys(RelayHarness& relay, UdpEndpoint& clientEndpoint, SessionCiphe
   server.SetServerKey(serverKey);
   client.SetServerKey(serverKey);
   return true;
+}
+
+bool EncryptedSession::Start(std::int32_t serverKey, std::int8_t protocol,
+                             std::uint32_t tickCount) {
+  return relay.StartRouted() && ExchangeKeys(relay, relay.clientGame, client, server, serverKey,
+                                             protocol, tickCount, expected);
 }
 
 int RelayHarness::StopByKey() {

@@ -125,4 +125,17 @@ bool ExchangeKeys(RelayHarness& relay, UdpEndpoint& clientEndpoint, SessionCiphe
                   SessionCipher& server, std::int32_t serverKey, std::int8_t protocol,
                   std::uint32_t tickCount, ExpectedLog& expected);
 
+// A routed relay whose fake client and server talk encrypted, with the log
+// expected of what they send.
+struct EncryptedSession {
+  // Starts the relay and exchanges keys from the client's game endpoint;
+  // false when either fails.
+  bool Start(std::int32_t serverKey, std::int8_t protocol, std::uint32_t tickCount);
+
+  RelayHarness relay;
+  SessionCipher client;
+  SessionCipher server;
+  ExpectedLog expected;
+};
+
 }  // namespace tessard::testing

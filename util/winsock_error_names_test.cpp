@@ -34,7 +34,9 @@ TEST(WinsockErrorNameTest, NamesExactlyTheTwentyTwoCodesOfTheTable) {
 TEST(SocketErrorNameTest, AddsTheOpenErrorsToTheTable) {
   EXPECT_EQ(std::string(SocketErrorName(10048)), "WSAEADDRINUSE");
   EXPECT_EQ(std::string(SocketErrorName(10040)), "WSAEMSGSIZE");
-  EXPECT_EQ(SocketErrorName(10061), nullptr);
+  EXPECT_EQ(std::string(SocketErrorName(10061)), "WSAECONNREFUSED");
+  EXPECT_EQ(std::string(SocketErrorName(10107)), "WSASYSCALLFAILURE");
+  EXPECT_EQ(SocketErrorName(12345), nullptr);
   EXPECT_EQ(SocketErrorName(0), nullptr);
 }
 
