@@ -12,11 +12,11 @@
 #include "log/packet_log.h"
 #include "net/datagram.h"
 #include "net/net_startup.h"
-#include "net/net_testing.h"
 #include "net/udp_endpoint.h"
 #include "platform/platform.h"
 #include "relay/game_traffic.h"
 #include "relay/traffic_capture.h"
+#include "testing/loopback.h"
 
 namespace tessard {
 namespace {

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "net/net_testing.h"
-#include "relay/relay_program_testing.h"
+#include "testing/loopback.h"
+#include "testing/relay_harness.h"
 
 namespace tessard {
 namespace {

@@ -3,22 +3,10 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "util/byte_readers.h"
 
 namespace tessard {
 namespace {
-
-std::uint32_t LoadWord(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
-void StoreWord(std::uint8_t* bytes, std::uint32_t word) {
-  bytes[0] = static_cast<std::uint8_t>(word);
-  bytes[1] = static_cast<std::uint8_t>(word >> 8);
-  bytes[2] = static_cast<std::uint8_t>(word >> 16);
-  bytes[3] = static_cast<std::uint8_t>(word >> 24);
-}
 
 // The protocol transforms a 520-byte work area, the payload followed by
 // zeros, chaining on the ciphertext word, and copies back only the payload's
@@ -36,15 +24,15 @@ void Transform(const SessionCipher& cipher, std::uint8_t* data, std::uint32_t le
   auto chain = static_cast<std::uint32_t>(cipher.sessionKey);
   const std::uint32_t fullWords = size / 4;
   for (std::uint32_t i = 0; i < fullWords; ++i) {
-    const std::uint32_t word = LoadWord(payload + 4 * i);
+    const std::uint32_t word = GetU32(payload, 4 * i);
     const std::uint32_t result = word ^ cipher.keyTable.Word(i) ^ chain;
-    StoreWord(payload + 4 * i, result);
+    PutU32(payload, 4 * i, result);
     chain = kEncrypt ? result : word;
   }
   if (const std::uint32_t tail = size % 4; tail != 0) {
     std::uint8_t last[4] = {};
     std::memcpy(last, payload + 4 * fullWords, tail);
-    StoreWord(last, LoadWord(last) ^ cipher.keyTable.Word(fullWords) ^ chain);
+    PutU32(last, 0, GetU32(last, 0) ^ cipher.keyTable.Word(fullWords) ^ chain);
     std::memcpy(payload + 4 * fullWords, last, tail);
   }
 }

@@ -17,5 +17,6 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 find_program(TESSARD_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/bin NO_DEFAULT_PATH)
 if(TESSARD_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${TESSARD_WINE})
+  # ctest runs the test programs, and lists their cases, through this.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine_test_run.sh ${TESSARD_WINE})
 endif()

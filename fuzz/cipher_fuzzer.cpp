@@ -9,18 +9,10 @@
 #include <vector>
 
 #include "cipher/session_cipher.h"
+#include "fuzz/fuzz_check.h"
 #include "util/byte_readers.h"
 
-namespace {
-
-void Check(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "cipher fuzzer: %s\n", what);
-    std::abort();
-  }
-}
-
-}  // namespace
+using tessard::fuzzing::Check;
 
 // Four bytes of client key, four of server key, then 1 to 520 bytes of
 // payload.

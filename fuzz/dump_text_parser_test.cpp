@@ -7,23 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "log/packet_dump.h"
-#include "log/packet_log.h"
+#include "testing/log_capture.h"
 
 namespace tessard::fuzzing {
 namespace {
 
-std::string captured;
-
-void Capture(const char* text) { captured += text; }
-
 std::string DumpText(Direction direction, const std::vector<std::uint8_t>& bytes) {
-  captured.clear();
-  SetLogWriter(Capture);
-  DumpPacket(direction, bytes.data(), static_cast<std::int32_t>(bytes.size()));
-  FlushLog();
-  SetLogWriter(nullptr);
-  return captured;
+  return testing::DumpText(direction, bytes.data(), static_cast<std::int32_t>(bytes.size()));
 }
 
 std::vector<std::uint8_t> Pattern(std::size_t length) {

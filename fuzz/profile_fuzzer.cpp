@@ -8,18 +8,10 @@
 #include <memory>
 #include <string_view>
 
+#include "fuzz/fuzz_check.h"
 #include "platform/profile_reader.h"
 
-namespace {
-
-void Check(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "profile fuzzer: %s\n", what);
-    std::abort();
-  }
-}
-
-}  // namespace
+using tessard::fuzzing::Check;
 
 // The first byte picks the buffer size (1 to 64) and the question; the rest
 // is the file.

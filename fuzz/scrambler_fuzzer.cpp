@@ -8,18 +8,10 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz/fuzz_check.h"
 #include "util/scrambler.h"
 
-namespace {
-
-void Check(bool holds, const char* what) {
-  if (!holds) {
-    std::fprintf(stderr, "scrambler fuzzer: %s\n", what);
-    std::abort();
-  }
-}
-
-}  // namespace
+using tessard::fuzzing::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string text;

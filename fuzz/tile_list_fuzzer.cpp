@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "util/byte_readers.h"
 #include "util/tiles.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -21,9 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Replaying the words by hand gives the same map.
   auto replay = std::make_unique<TileMap>();
   for (std::size_t at = 0; at + 4 <= size; at += 4) {
-    const TileWord word =
-        static_cast<TileWord>(data[at]) | static_cast<TileWord>(data[at + 1]) << 8 |
-        static_cast<TileWord>(data[at + 2]) << 16 | static_cast<TileWord>(data[at + 3]) << 24;
+    const TileWord word = GetU32(data, static_cast<std::uint32_t>(at));
     const TileEntry entry = UnpackTile(word);
     if (entry.x < kTileMapSide && entry.y < kTileMapSide) {
       (*replay)[TileIndex(entry.x, entry.y)] = entry.tile;

@@ -13,9 +13,9 @@
 #include "log/packet_log.h"
 #include "net/datagram.h"
 #include "net/net_startup.h"
-#include "net/net_testing.h"
 #include "net/udp_endpoint.h"
 #include "relay/game_traffic.h"
+#include "testing/loopback.h"
 
 namespace tessard::fuzzing {
 namespace {

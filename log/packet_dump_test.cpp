@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "log/log_capture_testing.h"
 #include "log/packet_log.h"
+#include "testing/log_capture.h"
 
 namespace tessard {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "log/log_capture_testing.h"
+#include "testing/log_capture.h"
 
 namespace tessard {
 namespace {

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/socket_errors.h"
+
 namespace tessard::platform {
 
 // Socket handles are pointer-sized on Windows and small integers on POSIX;
@@ -18,23 +20,12 @@ using EventHandle = void*;
 // The socket library's failure result for bind, sendto and recvfrom.
 constexpr int kSocketError = -1;
 
-// Socket error codes, in Winsock's numbering on every platform.
-constexpr int kErrorInterrupted = 10004;          // WSAEINTR
-constexpr int kErrorAccessDenied = 10013;         // WSAEACCES
-constexpr int kErrorFault = 10014;                // WSAEFAULT
-constexpr int kErrorInvalidArgument = 10022;      // WSAEINVAL
-constexpr int kErrorTooManyFiles = 10024;         // WSAEMFILE
-constexpr int kErrorWouldBlock = 10035;           // WSAEWOULDBLOCK
-constexpr int kErrorNotSocket = 10038;            // WSAENOTSOCK
-constexpr int kErrorMessageSize = 10040;          // WSAEMSGSIZE
-constexpr int kErrorAddressInUse = 10048;         // WSAEADDRINUSE
-constexpr int kErrorAddressNotAvailable = 10049;  // WSAEADDRNOTAVAIL
-constexpr int kErrorNetworkUnreachable = 10051;   // WSAENETUNREACH
-constexpr int kErrorConnectionReset = 10054;      // WSAECONNRESET
-constexpr int kErrorNoBuffers = 10055;            // WSAENOBUFS
-constexpr int kErrorConnectionRefused = 10061;    // WSAECONNREFUSED
-constexpr int kErrorHostUnreachable = 10065;      // WSAEHOSTUNREACH
-constexpr int kErrorNotInitialised = 10093;       // WSANOTINITIALISED
+// Socket error codes, in Winsock's numbering on every platform: the
+// kError constants of the one list.
+#define TESSARD_ERROR_CONSTANT(constant, code, name, posixError, inNameTable) \
+  constexpr int constant = code;
+TESSARD_SOCKET_ERRORS(TESSARD_ERROR_CONSTANT)
+#undef TESSARD_ERROR_CONSTANT
 
 // An IPv4 socket address is handed to the calls below as the 16 bytes of
 // the platform's sockaddr_in: family (host order), port and address

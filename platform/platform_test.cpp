@@ -23,6 +23,8 @@ TEST(Platform, CurrentDirectoryTellsTheSizeItNeedsWhenTheBufferIsShort) {
   char small[2] = {'#', '#'};
   if (expected.size() >= 2) {
     EXPECT_EQ(CurrentDirectory(small, sizeof(small)), expected.size() + 1);
+    EXPECT_EQ(small[0], '#') << "a short buffer must stay untouched";
+    EXPECT_EQ(small[1], '#');
   }
 }
 

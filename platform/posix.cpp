@@ -36,90 +36,32 @@ static_assert(offsetof(sockaddr_in, sin_family) == 0 && sizeof(sockaddr_in::sin_
 static_assert(offsetof(sockaddr_in, sin_port) == 2);
 static_assert(offsetof(sockaddr_in, sin_addr) == 4);
 
-constexpr int kErrorSystemCallFailure = 10107;  // WSASYSCALLFAILURE
-
 thread_local int lastSocketError = 0;
 std::atomic<int> socketLibraryStarts{0};
 
+struct ErrnoCode {
+  int posixError;
+  int code;
+};
+
+// No errno is negative: the codes that POSIX never reports match nothing.
+constexpr int kNoErrno = -1;
+
+#define TESSARD_ERRNO_CODE(constant, code, name, posixError, inNameTable) {posixError, constant},
+constexpr ErrnoCode kErrnoCodes[] = {
+    TESSARD_SOCKET_ERRORS(TESSARD_ERRNO_CODE)
+    // Further causes that Winsock reports under one of the codes above.
+    {EBADF, kErrorNotSocket},
+    {ENOMEM, kErrorNoBuffers},
+    {EWOULDBLOCK, kErrorWouldBlock},
+};
+#undef TESSARD_ERRNO_CODE
+
 int WinsockNumber(int error) {
-  switch (error) {
-    case EINTR:
-      return kErrorInterrupted;
-    case EBADF:
-      return kErrorNotSocket;
-    case EACCES:
-      return kErrorAccessDenied;
-    case EFAULT:
-      return kErrorFault;
-    case EINVAL:
-      return kErrorInvalidArgument;
-    case EMFILE:
-      return kErrorTooManyFiles;
-    case EAGAIN:
-      return kErrorWouldBlock;
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-      return kErrorWouldBlock;
-#endif
-    case EINPROGRESS:
-      return 10036;
-    case EALREADY:
-      return 10037;
-    case ENOTSOCK:
-      return kErrorNotSocket;
-    case EDESTADDRREQ:
-      return 10039;
-    case EMSGSIZE:
-      return kErrorMessageSize;
-    case EPROTOTYPE:
-      return 10041;
-    case ENOPROTOOPT:
-      return 10042;
-    case EPROTONOSUPPORT:
-      return 10043;
-    case ESOCKTNOSUPPORT:
-      return 10044;
-    case EOPNOTSUPP:
-      return 10045;
-    case EPFNOSUPPORT:
-      return 10046;
-    case EAFNOSUPPORT:
-      return 10047;
-    case EADDRINUSE:
-      return kErrorAddressInUse;
-    case EADDRNOTAVAIL:
-      return kErrorAddressNotAvailable;
-    case ENETDOWN:
-      return 10050;
-    case ENETUNREACH:
-      return kErrorNetworkUnreachable;
-    case ENETRESET:
-      return 10052;
-    case ECONNABORTED:
-      return 10053;
-    case ECONNRESET:
-      return kErrorConnectionReset;
-    case ENOBUFS:
-      return kErrorNoBuffers;
-    case ENOMEM:
-      return kErrorNoBuffers;
-    case EISCONN:
-      return 10056;
-    case ENOTCONN:
-      return 10057;
-    case ESHUTDOWN:
-      return 10058;
-    case ETIMEDOUT:
-      return 10060;
-    case ECONNREFUSED:
-      return kErrorConnectionRefused;
-    case EHOSTDOWN:
-      return 10064;
-    case EHOSTUNREACH:
-      return kErrorHostUnreachable;
-    default:
-      return kErrorSystemCallFailure;
+  for (const ErrnoCode& entry : kErrnoCodes) {
+    if (entry.posixError == error) return entry.code;
   }
+  return kErrorSystemCallFailure;
 }
 
 int FailWith(int winsockError) {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "relay/capture_file.h"
-#include "relay/capture_file_testing.h"
+#include "testing/capture_file_fixture.h"
 #include "relay/traffic_capture.h"
-#include "relay/tshark_testing.h"
+#include "testing/tshark.h"
 
 namespace tessard {
 namespace {

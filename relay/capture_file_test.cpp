@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "relay/capture_file_testing.h"
+#include "testing/capture_file_fixture.h"
 
 namespace tessard {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "relay/capture_program_testing.h"
+#include "testing/capture_program_fixture.h"
 
 namespace tessard::testing {
 namespace {
@@ -59,8 +59,7 @@ TEST_F(CaptureProgramTest, RecordsEveryDatagramTakenAsItWasCarried) {
 }
 
 TEST_F(CaptureProgramTest, ACaptureThatCannotBeCreatedIsToldAndRelayingGoesOn) {
-  ASSERT_TRUE(relay.Start(relay.RoutedSettings("Capture=no such directory/game.pcapng\r\n")));
-  ASSERT_TRUE(relay.WaitUntilRelaying());
+  ASSERT_TRUE(relay.StartRouted("Capture=no such directory/game.pcapng\r\n"));
   const std::string hello = "\x0E" + std::string("still carried");
   ASSERT_NO_FATAL_FAILURE(CarryGame(relay.clientGame, relay.serverGame, hello, hello));
   EXPECT_EQ(relay.StopByKey(), 1);
@@ -72,8 +71,7 @@ TEST_F(CaptureProgramTest, ACaptureThatCannotBeCreatedIsToldAndRelayingGoesOn) {
 }
 
 TEST_F(CaptureProgramTest, ACaptureThatCannotBeWrittenIsToldOnceAndRelayingGoesOn) {
-  ASSERT_TRUE(relay.Start(relay.RoutedSettings("Capture=/dev/full\r\n")));
-  ASSERT_TRUE(relay.WaitUntilRelaying());
+  ASSERT_TRUE(relay.StartRouted("Capture=/dev/full\r\n"));
   if (relay.Errors().find("cannot open capture file") != std::string::npos) {
     relay.StopByKey();
     GTEST_SKIP() << "this system has no /dev/full to open: " << relay.Errors();
@@ -90,8 +88,7 @@ TEST_F(CaptureProgramTest, ACaptureThatCannotBeWrittenIsToldOnceAndRelayingGoesO
 }
 
 TEST_F(CaptureProgramTest, AnEmptyCaptureKeyMeansNoCaptureAndTheUsualConsole) {
-  ASSERT_TRUE(relay.Start(relay.RoutedSettings("Capture=\r\n")));
-  ASSERT_TRUE(relay.WaitUntilRelaying());
+  ASSERT_TRUE(relay.StartRouted("Capture=\r\n"));
   EXPECT_EQ(relay.StopByKey(), 0);
   std::string console = ExpectedConsole();
   console.erase(console.find("Capture file open"));

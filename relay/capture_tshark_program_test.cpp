@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "relay/capture_program_testing.h"
-#include "relay/tshark_testing.h"
+#include "testing/capture_program_fixture.h"
+#include "testing/tshark.h"
 
 namespace tessard::testing {
 namespace {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "cipher/session_cipher.h"
-#include "net/net_testing.h"
-#include "relay/relay_program_testing.h"
+#include "testing/loopback.h"
+#include "testing/relay_harness.h"
 
 namespace tessard::testing {
 namespace {
@@ -23,7 +23,7 @@ void ExpectArrivesAgain(UdpEndpoint& endpoint, const std::string& bytes) {
 
 // The fake peers and the relay, with the bookkeeping of what the log must
 // show.
-class KeyExchangeTest : public ::testing::Test {
+class KeyExchangeTest : public ::testing::Test, protected EncryptedSession {
  protected:
   void SetUp() override { ASSERT_TRUE(relay.StartRouted()); }
 
@@ -64,11 +64,6 @@ class KeyExchangeTest : public ::testing::Test {
     ASSERT_EQ(relay.StopByKey(), 0);
     EXPECT_EQ(relay.Log(), expected.FileText());
   }
-
-  RelayHarness relay;
-  SessionCipher client;
-  SessionCipher server;
-  ExpectedLog expected;
 };
 
 TEST_F(KeyExchangeTest, LogsTheConnectionAndDecryptsEverythingAfterTheKeyResponse) {

@@ -5,13 +5,25 @@
 #include <string>
 
 #include "cipher/session_cipher.h"
-#include "net/net_testing.h"
-#include "relay/relay_program_testing.h"
+#include "testing/loopback.h"
+#include "testing/relay_harness.h"
 
 namespace tessard::testing {
 namespace {
 
 std::string Numbered(const std::string& text, int number) { return text + std::to_string(number); }
+
+// The next datagram at endpoint that is not one of the "lost" ones: a slow
+// relay (under wine) may still be carrying those when the server is back.
+std::string NextAfterTheLost(UdpEndpoint& endpoint) {
+  for (int skipped = 0; skipped <= 20; ++skipped) {
+    auto received = ReceiveWithin(endpoint, kDeliveryTimeoutMs);
+    if (received == nullptr) break;
+    const std::string bytes = Bytes(*received);
+    if (bytes.rfind("lost ", 0) != 0) return bytes;
+  }
+  return "<nothing>";
+}
 
 TEST(RelayFaults, KeepsRunningWhileTheServerPortsAreClosed) {
   RelayHarness relay;
@@ -31,10 +43,13 @@ TEST(RelayFaults, KeepsRunningWhileTheServerPortsAreClosed) {
   ASSERT_TRUE(relay.relay.Running());
 
   // The server comes back on the same ports: both pairs carry again, both ways.
-  ASSERT_GT(relay.serverGame.Open(relay.serverPort), 0);
-  ASSERT_GT(relay.serverAux.Open(static_cast<std::uint16_t>(relay.serverPort + 1)), 0);
+  relay.serverGame.Open(relay.serverPort);
+  ASSERT_TRUE(relay.serverGame.IsBound());
+  relay.serverAux.Open(static_cast<std::uint16_t>(relay.serverPort + 1));
+  ASSERT_TRUE(relay.serverAux.IsBound());
   ASSERT_TRUE(relay.WaitUntilRelaying());
-  EXPECT_EQ(relay.CarryGame(relay.clientGame, relay.serverGame, "after"), "after");
+  relay.SendToRelay(relay.clientGame, relay.relayPort, "after");
+  EXPECT_EQ(NextAfterTheLost(relay.serverGame), "after");
   EXPECT_EQ(relay.CarryGame(relay.serverGame, relay.clientGame, "reply"), "reply");
   relay.SendToRelay(relay.serverAux, auxPort, "aux reply");
   auto auxReply = ReceiveWithin(relay.clientAux, kDeliveryTimeoutMs);
@@ -48,8 +63,7 @@ TEST(RelayFaults, KeepsRunningWhileTheServerPortsAreClosed) {
 TEST(RelayFaults, RelaysOnWhenTheLogCannotBeCreatedUnderAFile) {
   RelayHarness relay;
   WriteWholeFile(relay.directory / "blocker", "a file, not a directory");
-  ASSERT_TRUE(relay.Start(relay.RoutedSettings("Log=blocker/packets.txt\r\n")));
-  ASSERT_TRUE(relay.WaitUntilRelaying());
+  ASSERT_TRUE(relay.StartRouted("Log=blocker/packets.txt\r\n"));
   for (int i = 0; i < 5; ++i) {
     const std::string up = Numbered("up ", i);
     const std::string down = Numbered("down ", i);
@@ -67,15 +81,13 @@ TEST(RelayFaults, RelaysOnWhenTheLogCannotBeCreatedUnderAFile) {
 // A client behind a NAT may reappear on another port mid-session: traffic
 // follows it, and the session's decryption carries on.
 TEST(RelayFaults, FollowsAClientThatChangesItsPortMidSession) {
-  RelayHarness relay;
-  ASSERT_TRUE(relay.StartRouted());
-  SessionCipher client;
-  SessionCipher server;
-  ExpectedLog expected;
-  ASSERT_TRUE(ExchangeKeys(relay, relay.clientGame, client, server, 0x600DCAFE, 5, 3, expected));
+  EncryptedSession session;
+  ASSERT_TRUE(session.Start(0x600DCAFE, 5, 3));
+  auto& [relay, client, server, expected] = session;
 
   UdpEndpoint moved;
-  ASSERT_GT(moved.Open(0), 0);
+  moved.Open(0);
+  ASSERT_TRUE(moved.IsBound());
   for (int i = 0; i < 6; ++i) {
     UdpEndpoint& from = i < 3 ? relay.clientGame : moved;
     const std::string up = std::string("\x00\x03", 2) + Numbered("from the client, round ", i);
@@ -83,7 +95,7 @@ TEST(RelayFaults, FollowsAClientThatChangesItsPortMidSession) {
     ASSERT_EQ(relay.CarryGame(from, relay.serverGame, upWire), upWire);
     expected.Dump(Direction::kClientToServer, up);
 
-    const std::string down = "\x0E" + Numbered("from the server, round ", i);
+    const std::string down = Numbered(std::string(1, '\x0E') + "from the server, round ", i);
     const std::string downWire = Encrypted(server, down);
     ASSERT_EQ(relay.CarryGame(relay.serverGame, from, downWire), downWire);
     expected.Dump(Direction::kServerToClient, down);

@@ -147,15 +147,14 @@ int RunRelay() {
     return 1;
   }
   serverGameAddress.Set(relaySettings.serverAddress, relaySettings.serverPort);
-  serverAuxAddress.Set(relaySettings.serverAddress,
-                       static_cast<std::uint16_t>(relaySettings.serverPort + 1));
+  serverAuxAddress.Set(relaySettings.serverAddress, AuxiliaryPort(relaySettings.serverPort));
   AnnounceRoute(outcome);
 
   // The endpoints are bound before the log is opened: a relay that cannot
   // start must not empty the log of one that is running.
   UdpEndpoint gameEndpoint;
   UdpEndpoint auxEndpoint;
-  const auto auxPort = static_cast<std::uint16_t>(relaySettings.listenPort + 1);
+  const auto auxPort = AuxiliaryPort(relaySettings.listenPort);
   if (!OpenEndpoint(gameEndpoint, relaySettings.listenPort, "game")) {
     NetCleanup();
     return 1;

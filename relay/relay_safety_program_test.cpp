@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "net/net_testing.h"
-#include "relay/relay_program_testing.h"
+#include "testing/loopback.h"
+#include "testing/relay_harness.h"
 
 namespace tessard::testing {
 namespace {
@@ -60,8 +60,7 @@ TEST(RelaySafety, ASecondRelayThatCannotStartLeavesTheRunningOnesLogAlone) {
 
 TEST(RelaySafety, ALogOnAFullDeviceIsToldOnceWhileRelayingGoesOn) {
   RelayHarness relay;
-  ASSERT_TRUE(relay.Start(relay.RoutedSettings("Log=/dev/full\r\n")));
-  ASSERT_TRUE(relay.WaitUntilRelaying());
+  ASSERT_TRUE(relay.StartRouted("Log=/dev/full\r\n"));
   if (relay.Errors().find("cannot open log file") != std::string::npos) {
     relay.StopByKey();
     GTEST_SKIP() << "this system has no /dev/full to open: " << relay.Errors();
@@ -91,10 +90,14 @@ TEST(RelaySafety, WarnsOfServerAddressesThatCannotBeAServer) {
   };
   for (const auto& unusable : cases) {
     RelayHarness relay;
-    const std::string settings = "[Proxy]\r\nPort=" + std::to_string(relay.relayPort) +
-                                 "\r\n[Server]\r\nIP=" + unusable.address + "\r\n";
-    ASSERT_TRUE(relay.Start(settings));
-    EXPECT_EQ(ErrorsOnceTheyMention(relay, "\n"), unusable.warning);
+    std::string errors;
+    relay.RetryOnTakenPorts([&] {
+      const std::string settings = "[Proxy]\r\nPort=" + std::to_string(relay.relayPort) +
+                                   "\r\n[Server]\r\nIP=" + unusable.address + "\r\n";
+      errors = relay.Start(settings) ? ErrorsOnceTheyMention(relay, "\n") : "";
+      return true;
+    });
+    EXPECT_EQ(errors, unusable.warning);
     EXPECT_EQ(relay.StopByKey(), 0);
     EXPECT_NE(
         relay.Console().find(std::string("Mapping route to host ") + unusable.address + ":382\n"),

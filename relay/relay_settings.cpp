@@ -39,6 +39,10 @@ std::uint16_t ParsePort(const char* text) {
   return static_cast<std::uint16_t>(static_cast<std::uint64_t>(value) & 0xFFFFu);
 }
 
+std::uint16_t AuxiliaryPort(std::uint16_t gamePort) {
+  return static_cast<std::uint16_t>(gamePort + 1u);
+}
+
 std::uint32_t ResolveHost(const char* text, bool* resolved, HostLookup lookUp) {
   std::uint32_t address = platform::ParseDottedQuad(text);
   const bool found = address != kNoAddress || lookUp(text, &address);

@@ -51,6 +51,10 @@ using HostLookup = bool (*)(const char* name, std::uint32_t* address);
 std::uint32_t ResolveHost(const char* text, bool* resolved = nullptr,
                           HostLookup lookUp = platform::LookUpHost);
 
+// The auxiliary port beside a game port: one above it, in 16 bits, so that
+// 65535 has 0 beside it.
+std::uint16_t AuxiliaryPort(std::uint16_t gamePort);
+
 // The decimal conversion of the port options: leading white space, an
 // optional sign, digits up to the first non-digit (none give 0), and the
 // low 16 bits kept.

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "net/net_testing.h"
 #include "platform/platform.h"
+#include "testing/loopback.h"
 
 namespace tessard {
 namespace {
@@ -141,7 +141,8 @@ TEST(LoadSettings, ReadsTheFileOfTheCurrentDirectory) {
   ASSERT_GE(path.size(), suffix.size());
   EXPECT_EQ(path.substr(path.size() - suffix.size()), suffix);
   EXPECT_EQ(relaySettings.listenPort, 65535);
-  EXPECT_EQ(static_cast<std::uint16_t>(relaySettings.listenPort + 1), 0);
+  EXPECT_EQ(AuxiliaryPort(relaySettings.listenPort), 0);
+  EXPECT_EQ(AuxiliaryPort(15000), 15001);
 }
 
 // A settings file that is there but cannot be read is told apart from a

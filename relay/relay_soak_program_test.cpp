@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "cipher/session_cipher.h"
-#include "net/net_testing.h"
-#include "relay/relay_program_testing.h"
+#include "testing/loopback.h"
+#include "testing/relay_harness.h"
 
 namespace tessard::testing {
 namespace {
@@ -62,12 +62,9 @@ void Carry(RelayHarness& relay, UdpEndpoint& from, UdpEndpoint& to, const std::s
 }
 
 TEST(RelaySoak, CarriesSteadyEncryptedTrafficBothWaysWithoutLossAndLogsItExactly) {
-  RelayHarness relay;
-  ASSERT_TRUE(relay.StartRouted());
-  SessionCipher client;
-  SessionCipher server;
-  ExpectedLog expected;
-  ASSERT_TRUE(ExchangeKeys(relay, relay.clientGame, client, server, 0x5EEDF00D, 12, 77, expected));
+  EncryptedSession session;
+  ASSERT_TRUE(session.Start(0x5EEDF00D, 12, 77));
+  auto& [relay, client, server, expected] = session;
 
   std::mt19937 random(20261208);
   Tally up;

@@ -1,5 +1,5 @@
-// Little-endian reads at any byte offset of a buffer, aligned or not. They
-// check nothing: the bytes must exist.
+// Little-endian reads (and the one write) at any byte offset of a buffer,
+// aligned or not. They check nothing: the bytes must exist.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,15 @@ inline std::uint16_t GetU16(const std::uint8_t* buffer, std::uint32_t offset) {
 // The byte at buffer + offset.
 inline std::uint8_t GetU8(const std::uint8_t* buffer, std::uint32_t offset) {
   return buffer[offset];
+}
+
+// Stores value at buffer + offset as 32 bits, little-endian: GetU32 reads it back.
+inline void PutU32(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t value) {
+  std::uint8_t* p = buffer + offset;
+  p[0] = static_cast<std::uint8_t>(value);
+  p[1] = static_cast<std::uint8_t>(value >> 8);
+  p[2] = static_cast<std::uint8_t>(value >> 16);
+  p[3] = static_cast<std::uint8_t>(value >> 24);
 }
 
 }  // namespace tessard

@@ -75,6 +75,11 @@ TEST(ByteReadersTest, LittleEndianAtAnyOffset) {
   EXPECT_EQ(GetU32(bytes, 2), 0x66554433u);
   EXPECT_EQ(GetU16(bytes, 3), 0x5544);
   EXPECT_EQ(GetU8(bytes, 5), 0x66);
+
+  std::uint8_t written[6] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+  PutU32(written, 1, 0x44332211u);
+  const std::uint8_t expected[] = {0xEE, 0x11, 0x22, 0x33, 0x44, 0xEE};
+  EXPECT_EQ(std::memcmp(written, expected, sizeof(expected)), 0);
 }
 
 TEST(XorChecksumTest, XorOfTheBytes) {

@@ -11,7 +11,7 @@ namespace tessard {
 const char* WinsockErrorName(std::int32_t code);
 
 // The symbolic name of every code WinsockErrorName knows and of the further
-// ones that opening a socket can meet (WSAEADDRINUSE, WSAEACCES, ...), for
+// ones that the socket calls can report (WSAEADDRINUSE, WSAEACCES, ...), for
 // messages that must not say "Unknown error" about them; nullptr for any
 // other code.
 const char* SocketErrorName(std::int32_t code);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/child_process.h"
+#include "testing/child_process.h"
 
 namespace tessard::testing {
 namespace {
@@ -79,6 +79,9 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::Start(const std::string& program, const std::string& workingDirectory,
                          const std::string& stdoutPath, const std::string& stderrPath) {
+  Kill();
+  if (inputPipe != -1) CloseHandle(Handle(inputPipe));
+  inputPipe = -1;
   // No Windows process can work in a longer directory, and wine's
   // CreateProcess corrupts its caller's heap when asked to.
   if (workingDirectory.size() >= MAX_PATH - 1) return false;

@@ -5,12 +5,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "log/direction.h"
 #include "log/packet_log.h"
 
 namespace tessard {
+
+namespace testing {
+
+// The text DumpPacket writes for the length bytes, caught on its way out.
+// The packet log's store must be empty, as it is between tests.
+std::string DumpText(Direction direction, const std::uint8_t* bytes, std::int32_t length);
+
+}  // namespace testing
 
 class CapturedLogTest : public ::testing::Test {
  protected:

@@ -1,4 +1,4 @@
-#include "net/net_testing.h"
+#include "testing/loopback.h"
 
 #include "net/net_startup.h"
 #include "platform/platform.h"

@@ -1,10 +1,10 @@
-#include "relay/tshark_testing.h"
+#include "testing/tshark.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
-#include "platform/child_process.h"
+#include "testing/child_process.h"
 
 namespace tessard::testing {
 

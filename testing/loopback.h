@@ -26,7 +26,8 @@ std::uint32_t LoopbackAddress();
 // The next datagram that endpoint receives within timeoutMs, or none.
 std::unique_ptr<Datagram> ReceiveWithin(UdpEndpoint& endpoint, std::uint32_t timeoutMs);
 
-// A port P, below 65535, such that P and P + 1 were both free a moment ago.
+// A port P, below 65535, such that P and P + 1 were both free a moment ago
+// (another program may take them before the caller binds them).
 std::uint16_t FindFreePortPair();
 
 // Opens endpoints first and first + 1 on a free pair of ports and returns

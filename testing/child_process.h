@@ -16,7 +16,8 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Starts program (no arguments) in workingDirectory.
+  // Starts program (no arguments) in workingDirectory; a child started
+  // before is killed first.
   bool Start(const std::string& program, const std::string& workingDirectory,
              const std::string& stdoutPath, const std::string& stderrPath);
   // Writes bytes to the child's standard input.

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "platform/child_process.h"
+#include "testing/child_process.h"
 
 namespace tessard::testing {
 namespace {
@@ -26,6 +26,9 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::Start(const std::string& program, const std::string& workingDirectory,
                          const std::string& stdoutPath, const std::string& stderrPath) {
+  Kill();
+  if (inputPipe != -1) close(static_cast<int>(inputPipe));
+  inputPipe = -1;
   int pipeEnds[2];
   if (pipe(pipeEnds) != 0) return false;
   const pid_t child = fork();

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "cipher/session_cipher.h"
-#include "net/net_testing.h"
-#include "relay/capture_records_testing.h"
-#include "relay/relay_program_testing.h"
+#include "testing/capture_records.h"
+#include "testing/loopback.h"
+#include "testing/relay_harness.h"
 
 namespace tessard::testing {
 
@@ -47,8 +47,7 @@ class CaptureProgramTest : public ::testing::Test {
   // Starts the relay with a capture and waits until it carries traffic.
   // The probes that proved it (one or more) are the capture's first records.
   void StartWithCapture() {
-    ASSERT_TRUE(relay.Start(relay.RoutedSettings("Capture=game.pcapng\r\n")));
-    ASSERT_TRUE(relay.WaitUntilRelaying());
+    ASSERT_TRUE(relay.StartRouted("Capture=game.pcapng\r\n"));
     int probes = 1;
     while (ReceiveWithin(relay.serverAux, kSilenceTimeoutMs)) ++probes;
     for (int i = 0; i < probes; ++i) {

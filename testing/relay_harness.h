@@ -4,15 +4,16 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "cipher/session_cipher.h"
 #include "log/direction.h"
 #include "net/datagram.h"
-#include "net/net_testing.h"
 #include "net/udp_endpoint.h"
-#include "platform/child_process.h"
+#include "testing/child_process.h"
+#include "testing/loopback.h"
 
 namespace tessard::testing {
 
@@ -71,18 +72,33 @@ class RelayHarness {
   // Starts tessard in workingDirectory (the harness directory by default)
   // with settings written to its TESSARD.INI (none when empty).
   bool Start(const std::string& settings, const std::filesystem::path& workingDirectory = {});
-  // Starts with RoutedSettings() and waits until both pairs carry traffic.
-  bool StartRouted();
+  // Starts with RoutedSettings(extraProxy) and waits until both pairs carry
+  // traffic, on fresh ports when another program takes the relay's.
+  bool StartRouted(const std::string& extraProxy = "");
   // Sends a probe over the auxiliary pair until the server receives it:
   // then both endpoints of the relay are open.
   bool WaitUntilRelaying();
 
+  // The relay's pair was free when it was found, but another program may
+  // bind it before the relay does. Runs start (which starts the relay and
+  // waits for what the test needs) and, while the relay reports that it
+  // could not bind a port of its own, again on a fresh pair, a few times.
+  // start's last result.
+  bool RetryOnTakenPorts(const std::function<bool()>& start);
+  // Whether the relay reported that it could not bind its game or its
+  // auxiliary port.
+  bool RelayPortsTaken() const;
+  // Stops the relay and picks a fresh free pair for it.
+  void MoveToFreshPorts();
+
   // Sends bytes from one of the fake peers' endpoints to a relay port.
   void SendToRelay(UdpEndpoint& from, std::uint16_t port, const std::string& bytes);
 
-  // Sends bytes from one fake peer to the relay's game port and returns
-  // what the other peer received within the delivery timeout, or
-  // "<nothing>".
+  // Sends bytes from one fake peer to a relay port and returns what the
+  // other peer received within the delivery timeout, or "<nothing>".
+  std::string Carry(UdpEndpoint& from, std::uint16_t port, UdpEndpoint& to,
+                    const std::string& bytes);
+  // Carry through the relay's game port.
   std::string CarryGame(UdpEndpoint& from, UdpEndpoint& to, const std::string& bytes);
 
   // Writes one byte to the relay's standard input and waits for its exit
@@ -116,5 +132,18 @@ class RelayHarness {
 bool ExchangeKeys(RelayHarness& relay, UdpEndpoint& clientEndpoint, SessionCipher& client,
                   SessionCipher& server, std::int32_t serverKey, std::int8_t protocol,
                   std::uint32_t tickCount, ExpectedLog& expected);
+
+// A routed relay whose fake client and server talk encrypted, with the log
+// expected of what they send.
+struct EncryptedSession {
+  // Starts the relay and exchanges keys from the client's game endpoint;
+  // false when either fails.
+  bool Start(std::int32_t serverKey, std::int8_t protocol, std::uint32_t tickCount);
+
+  RelayHarness relay;
+  SessionCipher client;
+  SessionCipher server;
+  ExpectedLog expected;
+};
 
 }  // namespace tessard::testing

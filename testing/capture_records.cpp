@@ -1,4 +1,4 @@
-#include "relay/capture_records_testing.h"
+#include "testing/capture_records.h"
 
 namespace tessard::testing {
 namespace {

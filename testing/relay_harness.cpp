@@ -1,4 +1,4 @@
-#include "relay/relay_program_testing.h"
+#include "testing/relay_harness.h"
 
 #include <atomic>
 #include <chrono>
@@ -6,9 +6,9 @@
 #include <iterator>
 #include <sstream>
 
-#include "log/packet_dump.h"
-#include "log/packet_log.h"
-#include "net/net_testing.h"
+#include "testing/log_capture.h"
+#include "testing/loopback.h"
+#include "util/byte_readers.h"
 
 namespace tessard::testing {
 namespace {
@@ -27,27 +27,16 @@ const std::uint8_t* Data(const std::string& bytes) {
   return reinterpret_cast<const std::uint8_t*>(bytes.data());
 }
 
-std::string captured;
-
-void Capture(const char* text) { captured += text; }
-
 std::string Little32(std::int32_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i)
-    bytes[static_cast<std::size_t>(i)] = static_cast<char>(bits >> (8 * i));
-  return bytes;
+  std::uint8_t bytes[4];
+  PutU32(bytes, 0, static_cast<std::uint32_t>(value));
+  return std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes));
 }
 
 }  // namespace
 
 void ExpectedLog::Dump(Direction direction, const std::string& bytes) {
-  captured.clear();
-  SetLogWriter(Capture);
-  DumpPacket(direction, Data(bytes), static_cast<std::int32_t>(bytes.size()));
-  FlushLog();
-  SetLogWriter(nullptr);
-  text_ += captured;
+  text_ += DumpText(direction, Data(bytes), static_cast<std::int32_t>(bytes.size()));
 }
 
 std::string ExpectedLog::FileText() const {
@@ -141,18 +130,46 @@ bool RelayHarness::Start(const std::string& settings,
                          const std::filesystem::path& workingDirectory) {
   const std::filesystem::path where = workingDirectory.empty() ? directory : workingDirectory;
   if (!settings.empty()) WriteWholeFile(where / "TESSARD.INI", settings);
+  // Emptied here, not only by the child: what an earlier start wrote must
+  // not be read as this one's.
+  WriteWholeFile(directory / "console.txt", "");
+  WriteWholeFile(directory / "errors.txt", "");
   return relay.Start(RelayExecutable(), where.string(), (directory / "console.txt").string(),
                      (directory / "errors.txt").string());
 }
 
-bool RelayHarness::StartRouted() { return Start(RoutedSettings()) && WaitUntilRelaying(); }
+bool RelayHarness::StartRouted(const std::string& extraProxy) {
+  return RetryOnTakenPorts(
+      [&] { return Start(RoutedSettings(extraProxy)) && WaitUntilRelaying(); });
+}
 
 bool RelayHarness::WaitUntilRelaying() {
   for (int attempt = 0; attempt < 100 && relay.Running(); ++attempt) {
     SendToRelay(clientAux, static_cast<std::uint16_t>(relayPort + 1), "probe");
     if (auto probe = ReceiveWithin(serverAux, 50)) return true;
+    if (RelayPortsTaken()) return false;
   }
   return false;
+}
+
+bool RelayHarness::RetryOnTakenPorts(const std::function<bool()>& start) {
+  constexpr int kAttempts = 5;
+  for (int attempt = 1;; ++attempt) {
+    const bool started = start();
+    if (attempt == kAttempts || !RelayPortsTaken()) return started;
+    MoveToFreshPorts();
+  }
+}
+
+bool RelayHarness::RelayPortsTaken() const {
+  const std::string errors = Errors();
+  return errors.find("tessard: cannot open game port ") != std::string::npos ||
+         errors.find("tessard: cannot open auxiliary port ") != std::string::npos;
+}
+
+void RelayHarness::MoveToFreshPorts() {
+  relay.Kill();
+  relayPort = FindFreePortPair();
 }
 
 void RelayHarness::SendToRelay(UdpEndpoint& from, std::uint16_t port, const std::string& bytes) {
@@ -160,10 +177,15 @@ void RelayHarness::SendToRelay(UdpEndpoint& from, std::uint16_t port, const std:
   from.Send(Data(bytes), static_cast<std::int32_t>(bytes.size()));
 }
 
-std::string RelayHarness::CarryGame(UdpEndpoint& from, UdpEndpoint& to, const std::string& bytes) {
-  SendToRelay(from, relayPort, bytes);
+std::string RelayHarness::Carry(UdpEndpoint& from, std::uint16_t port, UdpEndpoint& to,
+                                const std::string& bytes) {
+  SendToRelay(from, port, bytes);
   auto received = ReceiveWithin(to, kDeliveryTimeoutMs);
   return received ? Bytes(*received) : "<nothing>";
+}
+
+std::string RelayHarness::CarryGame(UdpEndpoint& from, UdpEndpoint& to, const std::string& bytes) {
+  return Carry(from, relayPort, to, bytes);
 }
 
 bool ExchangeKeys(RelayHarness& relay, UdpEndpoint& clientEndpoint, SessionCipher& client,
@@ -186,6 +208,12 @@ bool ExchangeKeys(RelayHarness& relay, UdpEndpoint& clientEndpoint, SessionCiphe
   server.SetServerKey(serverKey);
   client.SetServerKey(serverKey);
   return true;
+}
+
+bool EncryptedSession::Start(std::int32_t serverKey, std::int8_t protocol,
+                             std::uint32_t tickCount) {
+  return relay.StartRouted() && ExchangeKeys(relay, relay.clientGame, client, server, serverKey,
+                                             protocol, tickCount, expected);
 }
 
 int RelayHarness::StopByKey() {
