@@ -45,30 +45,42 @@ void BM_DumpPacket520WithFlush(benchmark::State& state) {
 }
 BENCHMARK(BM_DumpPacket520WithFlush);
 
+// A game datagram on its way through the relay: endpoints on loopback, the
+// session keyed as after a key exchange, the log written into nothing.
+struct GameDatagramPath {
+  GameDatagramPath()
+      : bytes(Payload()),
+        datagram(NetAddress(testing::LoopbackAddress(), 5000), bytes.data(), kDatagramBytes) {
+    NetStartup();
+    endpoint.Open(0);
+    receiver.Open(0);
+    endpoint.SetDestination(testing::LoopbackAddress(), receiver.LocalPort());
+    sessionCipher.clientKey = sessionCipher.GenerateKey(99);
+    sessionCipher.SetServerKey(0x600DCAFE);
+    decryptionEnabled = true;
+    SetLogWriter(NullSink);
+  }
+  ~GameDatagramPath() {
+    FlushLog();
+    SetLogWriter(nullptr);
+    decryptionEnabled = false;
+  }
+
+  UdpEndpoint endpoint;
+  UdpEndpoint receiver;
+  const std::vector<std::uint8_t> bytes;
+  const Datagram datagram;
+};
+
 // What the relay does with a game datagram besides sending it: the work
 // copy, its decryption, the inspection and the dump, with the store
 // written out whenever it fills, as in the relay.
 void BM_PerDatagramPath520(benchmark::State& state) {
-  NetStartup();
-  UdpEndpoint endpoint;
-  UdpEndpoint receiver;
-  endpoint.Open(0);
-  receiver.Open(0);
-  endpoint.SetDestination(testing::LoopbackAddress(), receiver.LocalPort());
-  sessionCipher.clientKey = sessionCipher.GenerateKey(99);
-  sessionCipher.SetServerKey(0x600DCAFE);
-  decryptionEnabled = true;
-  const std::vector<std::uint8_t> bytes = Payload();
-  const Datagram datagram(NetAddress(testing::LoopbackAddress(), 5000), bytes.data(),
-                          kDatagramBytes);
-  SetLogWriter(NullSink);
+  GameDatagramPath path;
   for (auto _ : state) {
-    PrepareWorkCopy(datagram);
-    InspectGameDatagram(datagram, Direction::kClientToServer, endpoint);
+    PrepareWorkCopy(path.datagram);
+    InspectGameDatagram(path.datagram, Direction::kClientToServer, path.endpoint);
   }
-  FlushLog();
-  SetLogWriter(nullptr);
-  decryptionEnabled = false;
 }
 BENCHMARK(BM_PerDatagramPath520);
 
@@ -76,38 +88,24 @@ BENCHMARK(BM_PerDatagramPath520);
 // and its record written straight through to a file, as the relay does
 // with Capture set. The file grows by one 600-byte block per iteration.
 void BM_PerDatagramPath520WithCapture(benchmark::State& state) {
-  NetStartup();
-  UdpEndpoint endpoint;
-  UdpEndpoint receiver;
-  endpoint.Open(0);
-  receiver.Open(0);
-  endpoint.SetDestination(testing::LoopbackAddress(), receiver.LocalPort());
-  sessionCipher.clientKey = sessionCipher.GenerateKey(99);
-  sessionCipher.SetServerKey(0x600DCAFE);
-  decryptionEnabled = true;
-  const std::vector<std::uint8_t> bytes = Payload();
-  const Datagram datagram(NetAddress(testing::LoopbackAddress(), 5000), bytes.data(),
-                          kDatagramBytes);
-  const std::string path =
+  GameDatagramPath path;
+  const std::string file =
       (std::filesystem::temp_directory_path() / "tessard-bench.pcapng").string();
   TrafficCapture capture;
-  if (!capture.Open(path.c_str(), nullptr)) {
+  if (!capture.Open(file.c_str(), nullptr)) {
     state.SkipWithError(capture.Reason());
     return;
   }
-  SetLogWriter(NullSink);
   for (auto _ : state) {
     const std::uint64_t takenAt = platform::WallClockMicroseconds();
-    PrepareWorkCopy(datagram);
-    const char* event = InspectGameDatagram(datagram, Direction::kClientToServer, endpoint);
-    capture.RecordGame(takenAt, datagram, endpoint.Destination(), Direction::kClientToServer,
-                       event);
+    PrepareWorkCopy(path.datagram);
+    const char* event =
+        InspectGameDatagram(path.datagram, Direction::kClientToServer, path.endpoint);
+    capture.RecordGame(takenAt, path.datagram, path.endpoint.Destination(),
+                       Direction::kClientToServer, event);
   }
-  FlushLog();
-  SetLogWriter(nullptr);
-  decryptionEnabled = false;
   if (!capture.Close()) state.SkipWithError(capture.Reason());
-  std::filesystem::remove(path);
+  std::filesystem::remove(file);
 }
 BENCHMARK(BM_PerDatagramPath520WithCapture);
 
