@@ -60,7 +60,7 @@ TEST_F(CaptureProgramTest, RecordsEveryDatagramTakenAsItWasCarried) {
 
 TEST_F(CaptureProgramTest, ACaptureThatCannotBeCreatedIsToldAndRelayingGoesOn) {
   ASSERT_TRUE(relay.StartRouted("Capture=no such directory/game.pcapng\r\n"));
-  const std::string hello = "\x0E" + std::string("still carried");
+  const std::string hello = std::string("\x0E") + "still carried";
   ASSERT_NO_FATAL_FAILURE(CarryGame(relay.clientGame, relay.serverGame, hello, hello));
   EXPECT_EQ(relay.StopByKey(), 1);
 
@@ -77,7 +77,7 @@ TEST_F(CaptureProgramTest, ACaptureThatCannotBeWrittenIsToldOnceAndRelayingGoesO
     GTEST_SKIP() << "this system has no /dev/full to open: " << relay.Errors();
   }
   for (int i = 0; i < 5; ++i) {
-    const std::string bytes = "\x0E" + std::to_string(i);
+    const std::string bytes = std::string("\x0E") + std::to_string(i);
     ASSERT_NO_FATAL_FAILURE(CarryGame(relay.clientGame, relay.serverGame, bytes, bytes));
     ASSERT_NO_FATAL_FAILURE(CarryAux(relay.serverAux, relay.clientAux, bytes));
   }

@@ -18,7 +18,8 @@ namespace {
 // 1000 pieces to be written out more than once; each carried intact.
 bool CarryManyDatagrams(RelayHarness& relay, ExpectedLog& expected, int count) {
   for (int i = 0; i < count; ++i) {
-    const std::string bytes = "\x05" + std::string("datagram ") + std::to_string(i);
+    std::string bytes = std::string("\x05") + "datagram ";
+    bytes += std::to_string(i);
     const bool up = i % 2 == 0;
     UdpEndpoint& from = up ? relay.clientGame : relay.serverGame;
     UdpEndpoint& to = up ? relay.serverGame : relay.clientGame;

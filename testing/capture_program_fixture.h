@@ -99,7 +99,7 @@ class CaptureProgramTest : public ::testing::Test {
   // client to a disconnect, checked on the wire as it goes.
   void CarrySession() {
     // No client has spoken: the relay sends this to 0.0.0.0 port 0.
-    const std::string early = "\x0E" + std::string("early bird");
+    const std::string early = std::string("\x0E") + "early bird";
     const std::uint64_t earlyAt = NowMicroseconds();
     relay.SendToRelay(relay.serverGame, relay.relayPort, early);
     Expect(0, kInbound, At(relay.serverGame), "0.0.0.0:0", early, "", earlyAt);
