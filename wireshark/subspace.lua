@@ -100,15 +100,42 @@ end
 subspace.init = forget
 forget()
 
--- What the first pass decided for one frame.
+local byte, format = string.byte, string.format
+
+-- The 32-bit little-endian number at bytes 3 to 6 of text, unsigned.
+local function key_at(text)
+  local b2, b3, b4, b5 = byte(text, 3, 6)
+  return b2 + b3 * 256 + b4 * 65536 + b5 * 16777216
+end
+
+-- The decision for one frame, a table that many frames share:
 --   direction: "c2s", "s2c", or nil while no key request has named the client
 --   session:   the session that decrypts it, or nil
---   plain:     the payload is already plain (Tessard's own capture)
 --   note:      an expert note, or nil
-local function decide(conversation, source, type, length, bytes, plain)
-  local frame = {plain = plain}
+-- Frames between two events of a conversation share one table per
+-- direction, so that a long capture costs one reference a frame.
+local function shared(conversation, direction)
+  local views = conversation.views
+  local view = views[direction or "none"]
+  if view == nil then
+    view = {direction = direction, session = conversation.session}
+    if direction == nil then view.note = experts.no_exchange end
+    views[direction or "none"] = view
+  end
+  return view
+end
+
+-- A key event changes what later frames get.
+local function set_session(conversation, encrypting, session)
+  conversation.encrypting = encrypting
+  conversation.session = session
+  conversation.views = {}
+end
+
+local function decide(conversation, source, type, length, raw)
   local client = conversation.client
-  if client ~= nil then frame.direction = source == client and "c2s" or "s2c" end
+  local direction = nil
+  if client ~= nil then direction = source == client and "c2s" or "s2c" end
 
   if type == KEY_REQUEST and length == KEY_REQUEST_LENGTH
       and (client == nil or source == client) then
@@ -116,41 +143,37 @@ local function decide(conversation, source, type, length, bytes, plain)
     -- when a client connects again without a disconnect: decrypting it
     -- would garble the new client key and keep the old table in force.
     conversation.client = source
-    conversation.session = nil
-    conversation.encrypting = false
-    frame.direction = "c2s"
-    if #bytes >= KEY_LENGTH_NEEDED then
-      conversation.client_key = bytes:byte(3) + bytes:byte(4) * 256 + bytes:byte(5) * 65536
-                                + bytes:byte(6) * 16777216
-    else
-      conversation.client_key = nil
-      frame.note = experts.not_captured
+    set_session(conversation, false, nil)
+    if #raw >= KEY_LENGTH_NEEDED then
+      conversation.client_key = key_at(raw)
+      return {direction = "c2s"}
     end
-    return frame
+    conversation.client_key = nil
+    return {direction = "c2s", note = experts.not_captured}
   end
 
-  frame.session = conversation.session
-  if type == KEY_RESPONSE and frame.direction ~= "c2s" and not conversation.encrypting then
+  if type == KEY_RESPONSE and direction ~= "c2s" and not conversation.encrypting then
+    local frame = {direction = direction}
     if client == nil then
       frame.note = experts.no_request
     elseif length < KEY_LENGTH_NEEDED then
       frame.note = experts.short_key
-    elseif conversation.client_key == nil or #bytes < KEY_LENGTH_NEEDED then
+    elseif conversation.client_key == nil or #raw < KEY_LENGTH_NEEDED then
       frame.note = experts.not_captured
     else
-      -- A key response while encrypting is decrypted and changes nothing.
-      local key = bytes:byte(3) + bytes:byte(4) * 256 + bytes:byte(5) * 65536
-                  + bytes:byte(6) * 16777216
-      conversation.encrypting = true
-      conversation.session = cipher.session(key, conversation.client_key)
+      set_session(conversation, true, cipher.session(key_at(raw), conversation.client_key))
     end
-  elseif type == DISCONNECT then
-    -- Decrypted itself, then the end of decryption until the next exchange.
-    conversation.encrypting = false
-    conversation.session = nil
+    return frame
   end
-  if client == nil and type ~= KEY_RESPONSE and not plain then frame.note = experts.no_exchange end
-  return frame
+
+  if type == DISCONNECT then
+    -- Decrypted itself, then the end of decryption until the next exchange.
+    local frame = {direction = direction, session = conversation.session}
+    set_session(conversation, false, nil)
+    return frame
+  end
+  -- A key response while encrypting is decrypted and changes nothing.
+  return shared(conversation, direction)
 end
 
 local function endpoint(address, port)
@@ -162,26 +185,43 @@ local function describe_type(first, second, header, length)
     if second == KEY_REQUEST and length == KEY_REQUEST_LENGTH then return "Key request" end
     if second == KEY_RESPONSE then return "Key response" end
     if second == DISCONNECT then return "Disconnect" end
-    return string.format("Type 00 %02X", second)
+    return format("Type 00 %02X", second)
   end
-  return string.format("Type 0x%02X", first)
+  return format("Type 0x%02X", first)
 end
 
 local function dissect_auxiliary(tvb, pinfo, tree)
   pinfo.cols.protocol = "SubSpace"
-  pinfo.cols.info = string.format("Auxiliary, %d bytes", tvb:reported_len())
+  pinfo.cols.info = format("Auxiliary, %d bytes", tvb:reported_len())
   tree:add(subspace, tvb(), "SubSpace auxiliary"):add(fields.auxiliary, tvb())
 end
 
+-- A signed 32-bit number from an unsigned one.
+local function signed(value)
+  return value >= 2147483648 and value - 4294967296 or value
+end
+
+-- Decrypting is most of the work, and nothing needs it unless the payload
+-- field is shown, filtered on or extracted: in tshark's summary lines and
+-- in Wireshark's first pass nobody reads it. Whether anybody does is known
+-- only by adding the field, which every frame with a payload does; a frame
+-- decrypts unless the last frame found the field unread. The readers can
+-- change only between passes, and a pass starts again at a lower frame
+-- number, which sets this back to unknown (nil).
+local payload_wanted, last_number = nil, 0
+
 local function dissect_game(tvb, pinfo, tree, plain)
   local length = tvb:reported_len()
-  local captured = tvb:len()
-  local first = captured >= 1 and tvb(0, 1):uint() or 0
-  local header = cipher.header_size(first, length)
-  local second = (header == 2 and captured >= 2) and tvb(1, 1):uint() or nil
+  local raw = tvb:raw()  -- as captured, which a short snap length may have cut
+  local captured = #raw
+  local first, second = byte(raw, 1, 2)
+  local header = cipher.header_size(first or 0, length)
   local type = header == 2 and second or nil
 
-  local frame = frames[pinfo.number]
+  local number = pinfo.number
+  if number <= last_number then payload_wanted = nil end
+  last_number = number
+  local frame = frames[number]
   if frame == nil then
     -- Only the first pass reads or changes the conversation.
     local source = endpoint(pinfo.src, pinfo.src_port)
@@ -190,54 +230,83 @@ local function dissect_game(tvb, pinfo, tree, plain)
                 or destination .. " " .. source
     local conversation = conversations[key]
     if conversation == nil then
-      conversation = {}
+      conversation = {views = {}}
       conversations[key] = conversation
     end
-    frame = decide(conversation, source, type, length, tvb:raw(0, math.min(captured, 6)), plain)
-    frames[pinfo.number] = frame
+    frame = decide(conversation, source, type, length, raw)
+    frames[number] = frame
   end
 
-  local shown = tvb
   local too_long = length - header > cipher.MAX_PAYLOAD
-  -- An empty payload counts as decrypted: its conversation is.
-  local decrypted = frame.session ~= nil and not frame.plain and not too_long
-  if decrypted and captured > header then
-    local payload = cipher.decrypt_payload(frame.session, tvb:raw(header, captured - header))
-    shown = ByteArray.new(tvb:raw(0, header) .. payload, true):tvb("Decrypted")
+  local session = not plain and not too_long and frame.session or nil
+  local shown = raw
+  local decrypted_now = false
+  if session ~= nil and captured > header
+      and (payload_wanted ~= false or type == KEY_RESPONSE or tree.visible) then
+    shown = raw:sub(1, header) .. cipher.decrypt_payload(session, raw:sub(header + 1))
+    decrypted_now = true
   end
 
+  local direction = frame.direction
   local info = describe_type(first, second, header, length)
-  if frame.direction ~= nil then info = frame.direction .. " " .. info end
-  local item = tree:add(subspace, tvb())
-  if frame.direction ~= nil then
-    item:add(fields.direction, frame.direction):set_generated()
-  end
-  item:add(fields.header, tvb(0, math.min(header, captured)))
-  if captured > header then
-    item:add(fields.payload, shown(header, captured - header))
-  end
-  item:add(fields.decrypted, decrypted):set_generated()
-
-  if type == KEY_REQUEST and length == KEY_REQUEST_LENGTH and frame.direction == "c2s" then
+  if direction ~= nil then info = direction .. " " .. info end
+  local client_key, protocol, server_key
+  if type == KEY_REQUEST and length == KEY_REQUEST_LENGTH and direction == "c2s" then
     if captured >= KEY_LENGTH_NEEDED then
-      item:add_le(fields.client_key, shown(2, 4))
-      info = info .. ", client key " .. shown(2, 4):le_int()
+      client_key = signed(key_at(shown))
+      info = info .. ", client key " .. client_key
     end
     if captured >= 7 then
-      item:add(fields.protocol, shown(6, 1))
-      info = info .. ", protocol " .. shown(6, 1):int()
+      protocol = byte(shown, 7)
+      if protocol >= 128 then protocol = protocol - 256 end
+      info = info .. ", protocol " .. protocol
     end
-  elseif type == KEY_RESPONSE and frame.direction ~= "c2s" and captured >= KEY_LENGTH_NEEDED then
-    item:add_le(fields.server_key, shown(2, 4))
-    info = info .. ", server key " .. shown(2, 4):le_int()
+  elseif type == KEY_RESPONSE and direction ~= "c2s" and captured >= KEY_LENGTH_NEEDED then
+    server_key = signed(key_at(shown))
+    info = info .. ", server key " .. server_key
   end
-  if frame.session ~= nil and too_long and not frame.plain then
-    item:add_proto_expert_info(experts.too_long)
-  end
-  if frame.note ~= nil then item:add_proto_expert_info(frame.note) end
-
   pinfo.cols.protocol = "SubSpace"
   pinfo.cols.info = info
+
+  -- In view, the decrypted datagram is a data source of its own, whose
+  -- bytes the fields point into; otherwise the fields carry the values.
+  local item = tree:add(subspace, tvb())
+  local source = tvb
+  local value = nil
+  if decrypted_now then
+    if tree.visible then
+      source = ByteArray.new(shown, true):tvb("Decrypted")
+    else
+      value = shown
+    end
+  end
+  if direction ~= nil then item:add(fields.direction, direction):set_generated() end
+  item:add(fields.header, tvb(0, math.min(header, captured)))
+  if captured > header and (decrypted_now or session == nil) then
+    local range = source(header, captured - header)
+    local payload
+    if value ~= nil then
+      payload = item:add(fields.payload, range, value:sub(header + 1))
+    else
+      payload = item:add(fields.payload, range)
+    end
+    -- An item nobody reads is not made: the call hands back its parent,
+    -- or nothing.
+    local text = payload.text
+    payload_wanted = text ~= nil and text ~= item.text
+  end
+  item:add(fields.decrypted, session ~= nil):set_generated()
+  if client_key ~= nil then item:add(fields.client_key, source(2, 4), client_key) end
+  if protocol ~= nil then item:add(fields.protocol, source(6, 1), protocol) end
+  if server_key ~= nil then item:add(fields.server_key, source(2, 4), server_key) end
+  -- Expert notes reach the expert tap whether or not the item is real.
+  if too_long and frame.session ~= nil and not plain then
+    item:add_proto_expert_info(experts.too_long)
+  end
+  local note = frame.note
+  if note ~= nil and not (plain and note == experts.no_exchange) then
+    item:add_proto_expert_info(note)
+  end
 end
 
 function subspace.dissector(tvb, pinfo, tree)

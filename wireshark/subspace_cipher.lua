@@ -96,24 +96,27 @@ function cipher.decrypt_payload(session, payload)
   if size == 0 then return payload end
   local words = session.words
   local chain = session.key
-  local out = {}
-  local k = 0
+  -- All bytes in one call, and zeros after a partial last word; each word
+  -- is read from this table and its result written back in its place.
+  local b = {byte(payload, 1, size)}
+  for i = size + 1, size + (4 - size % 4) % 4 do b[i] = 0 end
   local j = 1
   for i = 1, size, 4 do
-    local b0, b1, b2, b3 = byte(payload, i, i + 3)
-    local word = b0 + (b1 or 0) * 256 + (b2 or 0) * 65536 + (b3 or 0) * 16777216
+    local word = b[i] + b[i + 1] * 256 + b[i + 2] * 65536 + b[i + 3] * 16777216
     local x = bxor3(word, words[j], chain)
     chain = word
-    local y0 = x % 256
-    x = (x - y0) / 256
-    local y1 = x % 256
-    x = (x - y1) / 256
-    local y2 = x % 256
-    out[k + 1], out[k + 2], out[k + 3], out[k + 4] = y0, y1, y2, (x - y2) / 256
-    k = k + 4
     j = j + 1
+    local y = x % 256
+    b[i] = y
+    x = (x - y) / 256
+    y = x % 256
+    b[i + 1] = y
+    x = (x - y) / 256
+    y = x % 256
+    b[i + 2] = y
+    b[i + 3] = (x - y) / 256
   end
-  return char(unpack(out, 1, size))
+  return char(unpack(b, 1, size))
 end
 
 -- A whole datagram as the relay's cipher decrypts it: the header stays, the
