@@ -190,9 +190,10 @@ local function describe_type(first, second, header, length)
   return format("Type 0x%02X", first)
 end
 
-local function dissect_auxiliary(tvb, pinfo, tree)
-  pinfo.cols.protocol = "SubSpace"
-  pinfo.cols.info = format("Auxiliary, %d bytes", tvb:reported_len())
+local function dissect_auxiliary(tvb, pinfo, tree, length)
+  local cols = pinfo.cols
+  cols.protocol = "SubSpace"
+  cols.info = format("Auxiliary, %d bytes", length)
   tree:add(subspace, tvb(), "SubSpace auxiliary"):add(fields.auxiliary, tvb())
 end
 
@@ -210,8 +211,7 @@ end
 -- number, which sets this back to unknown (nil).
 local payload_wanted, last_number = nil, 0
 
-local function dissect_game(tvb, pinfo, tree, plain)
-  local length = tvb:reported_len()
+local function dissect_game(tvb, pinfo, tree, length, plain, source_port, destination_port)
   local raw = tvb:raw()  -- as captured, which a short snap length may have cut
   local captured = #raw
   local first, second = byte(raw, 1, 2)
@@ -224,8 +224,8 @@ local function dissect_game(tvb, pinfo, tree, plain)
   local frame = frames[number]
   if frame == nil then
     -- Only the first pass reads or changes the conversation.
-    local source = endpoint(pinfo.src, pinfo.src_port)
-    local destination = endpoint(pinfo.dst, pinfo.dst_port)
+    local source = endpoint(pinfo.src, source_port or pinfo.src_port)
+    local destination = endpoint(pinfo.dst, destination_port or pinfo.dst_port)
     local key = source < destination and source .. " " .. destination
                 or destination .. " " .. source
     local conversation = conversations[key]
@@ -265,22 +265,28 @@ local function dissect_game(tvb, pinfo, tree, plain)
     server_key = signed(key_at(shown))
     info = info .. ", server key " .. server_key
   end
-  pinfo.cols.protocol = "SubSpace"
-  pinfo.cols.info = info
+  local cols = pinfo.cols
+  cols.protocol = "SubSpace"
+  cols.info = info
 
   -- In view, the decrypted datagram is a data source of its own, whose
   -- bytes the fields point into; otherwise the fields carry the values.
   local item = tree:add(subspace, tvb())
+  local visible = tree.visible
   local source = tvb
   local value = nil
   if decrypted_now then
-    if tree.visible then
+    if visible then
       source = ByteArray.new(shown, true):tvb("Decrypted")
     else
       value = shown
     end
   end
-  if direction ~= nil then item:add(fields.direction, direction):set_generated() end
+  -- Marks for the eye only, and calls that cost.
+  if direction ~= nil then
+    local added = item:add(fields.direction, direction)
+    if visible then added:set_generated() end
+  end
   item:add(fields.header, tvb(0, math.min(header, captured)))
   if captured > header and (decrypted_now or session == nil) then
     local range = source(header, captured - header)
@@ -295,7 +301,8 @@ local function dissect_game(tvb, pinfo, tree, plain)
     local text = payload.text
     payload_wanted = text ~= nil and text ~= item.text
   end
-  item:add(fields.decrypted, session ~= nil):set_generated()
+  local added = item:add(fields.decrypted, session ~= nil)
+  if visible then added:set_generated() end
   if client_key ~= nil then item:add(fields.client_key, source(2, 4), client_key) end
   if protocol ~= nil then item:add(fields.protocol, source(6, 1), protocol) end
   if server_key ~= nil then item:add(fields.server_key, source(2, 4), server_key) end
@@ -310,21 +317,25 @@ local function dissect_game(tvb, pinfo, tree, plain)
 end
 
 function subspace.dissector(tvb, pinfo, tree)
-  if tvb:reported_len() == 0 then return 0 end
+  local length = tvb:reported_len()
+  if length == 0 then return 0 end
   local name = interface_name()
   name = name and name.value
   if name == "auxiliary" then
-    dissect_auxiliary(tvb, pinfo, tree)
+    dissect_auxiliary(tvb, pinfo, tree, length)
   elseif name == "game" then
-    dissect_game(tvb, pinfo, tree, true)
-  elseif (auxiliary_ports[pinfo.src_port] or auxiliary_ports[pinfo.dst_port])
-      and not (game_ports[pinfo.src_port] or game_ports[pinfo.dst_port]) then
-    dissect_auxiliary(tvb, pinfo, tree)
+    dissect_game(tvb, pinfo, tree, length, true)
   else
-    -- A game port, or a port given to this protocol by Decode As.
-    dissect_game(tvb, pinfo, tree, false)
+    local source_port, destination_port = pinfo.src_port, pinfo.dst_port
+    if (auxiliary_ports[source_port] or auxiliary_ports[destination_port])
+        and not (game_ports[source_port] or game_ports[destination_port]) then
+      dissect_auxiliary(tvb, pinfo, tree, length)
+    else
+      -- A game port, or a port given to this protocol by Decode As.
+      dissect_game(tvb, pinfo, tree, length, false, source_port, destination_port)
+    end
   end
-  return tvb:len()
+  return length
 end
 
 -- Tessard's capture is game traffic whatever ports the relay used.
