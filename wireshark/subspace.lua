@@ -176,6 +176,8 @@ local function decide(conversation, source, type, length, raw)
   return shared(conversation, direction)
 end
 
+local QUOTED = {}
+
 local function endpoint(address, port)
   return tostring(address) .. ":" .. port
 end
@@ -222,7 +224,12 @@ local function dissect_game(tvb, pinfo, tree, length, plain, source_port, destin
   if number <= last_number then payload_wanted = nil end
   last_number = number
   local frame = frames[number]
-  if frame == nil then
+  if frame == nil and pinfo.in_error_pkt then
+    -- A datagram quoted in an ICMP error is a copy of one seen before: it
+    -- is shown as carried and changes nothing.
+    frame = QUOTED
+    frames[number] = frame
+  elseif frame == nil then
     -- Only the first pass reads or changes the conversation.
     local source = endpoint(pinfo.src, source_port or pinfo.src_port)
     local destination = endpoint(pinfo.dst, destination_port or pinfo.dst_port)
