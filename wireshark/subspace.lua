@@ -183,7 +183,9 @@ local function endpoint(address, port)
 end
 
 local function describe_type(first, second, header, length)
+  if first == nil then return "Not captured" end
   if header == 2 then
+    if second == nil then return "Type 00" end
     if second == KEY_REQUEST and length == KEY_REQUEST_LENGTH then return "Key request" end
     if second == KEY_RESPONSE then return "Key response" end
     if second == DISCONNECT then return "Disconnect" end
@@ -294,7 +296,7 @@ local function dissect_game(tvb, pinfo, tree, length, plain, source_port, destin
     local added = item:add(fields.direction, direction)
     if visible then added:set_generated() end
   end
-  item:add(fields.header, tvb(0, math.min(header, captured)))
+  if captured > 0 then item:add(fields.header, tvb(0, math.min(header, captured))) end
   if captured > header and (decrypted_now or session == nil) then
     local range = source(header, captured - header)
     local payload

@@ -390,12 +390,15 @@ TEST_F(SubspaceDissectorTest, ACaptureCutShortIsDecryptedAsFarAsItGoes) {
     EXPECT_EQ(frames[i], want) << "frame " << i + 1;
   }
 
-  // 4 bytes: the keys were not captured, so nothing is decrypted and no
-  // key is made up.
-  Run("'" + editcap.string() + "' -s 32 wire.pcapng cut.pcapng");
-  for (const auto& frame : Read("", kFields, "cut.pcapng")) {
-    EXPECT_EQ(frame[kDecrypted], "0");
-    EXPECT_EQ(frame[kClientKey] + frame[kServerKey], "");
+  // 4 bytes and 1: the keys were not captured, so nothing is
+  // decrypted and no key is made up.
+  for (const char* snapLength : {"32", "29"}) {
+    Run("'" + editcap.string() + "' -s " + snapLength + " wire.pcapng cut.pcapng");
+    for (const auto& frame : Read("", kFields, "cut.pcapng")) {
+      EXPECT_EQ(frame[kDecrypted], "0") << snapLength;
+      EXPECT_EQ(frame[kClientKey] + frame[kServerKey], "") << snapLength;
+      EXPECT_EQ(frame[kProtocolColumn], "SubSpace") << snapLength;
+    }
   }
 }
 
