@@ -2,6 +2,9 @@
 -- wrote, in whichever Lua runs it:
 --   lua5.4 subspace_cipher_check.lua vectors.lua
 -- Prints the first mismatches and a summary; exits 1 on any mismatch.
+-- Copied with the dissector into a plugins folder, Wireshark runs it with
+-- no arguments: nothing to check then.
+if arg == nil or arg[1] == nil then return end
 local folder = arg[0]:match("^(.*)[/\\]") or "."
 local cipher = dofile(folder .. "/subspace_cipher.lua")
 local vectors = dofile(arg[1])
