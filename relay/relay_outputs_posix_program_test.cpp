@@ -76,7 +76,7 @@ TEST_P(FifoCaptureTest, NeitherStopsNorBlocksNorKillsTheRelay) {
     reader = -1;
   }
   ASSERT_TRUE(CarryGame(16, 520)) << relay.Errors();
-  EXPECT_EQ(ErrorsOnceTheyMention(relay, "\n"), c.told) << "told while it relays";
+  EXPECT_EQ(relay.ErrorsOnceTheyMention("\n"), c.told) << "told while it relays";
   ASSERT_TRUE(CarryGame(4)) << relay.Errors();
 
   // A stop is never held up by the FIFO (the bound leaves room for a busy
