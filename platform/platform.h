@@ -157,8 +157,8 @@ enum class OutputOpening {
 // Opens path for writing without emptying it, creating it when it is
 // missing (*created then tells so), and takes its lock: an exclusive
 // advisory lock on a regular file or FIFO on POSIX, a share mode that lets
-// others read but not write on Windows. Never blocks: a FIFO is opened and
-// written without waiting for its reader.
+// others read but not write on Windows. Never waits for a reader: a FIFO
+// that no one reads fails at once (kNoReader).
 OutputOpening OpenOutputFile(const char* path, int* descriptor, bool* created, char* reason,
                              std::uint32_t reasonSize);
 // Empties a regular file opened by OpenOutputFile; a FIFO or a device is
@@ -185,7 +185,7 @@ bool SameOutputFile(const char* first, const char* second);
 // Standard output from now on writes to descriptor (which stays open as
 // well); -1 points it at the null device.
 void PointStandardOutputAt(int descriptor);
-// Standard output's descriptor as it stands.
+// The descriptor standard output writes to.
 int StandardOutputDescriptor();
 
 // A reader that leaves a pipe (SIGPIPE) or a file-size limit (SIGXFSZ) must

@@ -458,7 +458,8 @@ OutputOpening OpenOutputFile(const char* path, int* descriptor, bool* created, c
   }
   // Devices (/dev/null, a terminal) are shared by nature and take no lock.
   // The lock belongs to this open file, so it holds through the descriptor
-  // that standard output gets as a copy, and ends with the process.
+  // that standard output gets as a copy, and ends with the process. A file
+  // system that keeps no locks (ENOLCK) is written unlocked.
   struct stat status {};
   if (::fstat(opened, &status) == 0 && KeepsOrCarriesBytes(status) &&
       ::flock(opened, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {

@@ -42,15 +42,6 @@ bool Empty(OpenedFile& file) {
   return false;
 }
 
-void ReportUnopenedLog(const OpenedFile& file) {
-  ReportProblem("cannot open log file %s: %s; relaying without a log", file.path, file.reason);
-}
-
-void ReportUnopenedCapture(const OpenedFile& file) {
-  ReportProblem("cannot open capture file %s: %s; relaying without a capture", file.path,
-                file.reason);
-}
-
 void ReportLogFailure(const char* reason, bool endMayBeTorn) {
   ReportProblem("cannot write log file %s: %s; nothing more is logged%s", relaySettings.logPath,
                 reason, endMayBeTorn ? ", and its last line may be cut short" : "");
@@ -83,24 +74,21 @@ bool OutputNamesTheSettingsFile() {
 }
 
 bool RelayOutputs::Open() {
+  const char* logPath = relaySettings.logPath;
+  const char* capturePath = relaySettings.capturePath;
   OpenedFile logFile;
-  OpenFile(relaySettings.logPath, logFile);
+  OpenFile(logPath, logFile);
   if (logFile.opening == OutputOpening::kInUse) {
-    ReportProblem("cannot open log file %s: %s; stopping without touching any file",
-                  relaySettings.logPath, logFile.reason);
+    ReportProblem("cannot open log file %s: %s; stopping without touching any file", logPath,
+                  logFile.reason);
     return false;
   }
-  if (logFile.opening != OutputOpening::kOpened) ReportUnopenedLog(logFile);
-
-  OpenedFile captureFile;
-  const char* capturePath = relaySettings.capturePath;
   // The log exists by now, if it can exist at all, so the same file is seen
   // however the two paths spell it.
-  if (capturePath[0] != '\0' && platform::SameOutputFile(capturePath, relaySettings.logPath)) {
-    ReportProblem(
-        "cannot use %s as the capture file: it is the log file %s; relaying without a capture",
-        capturePath, relaySettings.logPath);
-  } else if (capturePath[0] != '\0') {
+  const bool captureIsLog =
+      capturePath[0] != '\0' && platform::SameOutputFile(capturePath, logPath);
+  OpenedFile captureFile;
+  if (capturePath[0] != '\0' && !captureIsLog) {
     OpenFile(capturePath, captureFile);
     if (captureFile.opening == OutputOpening::kInUse) {
       ReportProblem("cannot open capture file %s: %s; stopping without touching any file",
@@ -108,28 +96,28 @@ bool RelayOutputs::Open() {
       GiveBack(logFile);
       return false;
     }
-    if (captureFile.opening != OutputOpening::kOpened) ReportUnopenedCapture(captureFile);
   }
 
   // Both are locked: only now is anything emptied.
-  if (logFile.opening == OutputOpening::kOpened) {
-    if (Empty(logFile)) {
-      log = std::make_unique<FileOutput>(logFile.descriptor);
-      platform::PointStandardOutputAt(logFile.descriptor);
-      SetLogOutput(log.get());
-      SetLogFailureHandler(ReportLogFailure);
-      logOpen = true;
-    } else {
-      ReportUnopenedLog(logFile);
-    }
+  if (logFile.opening == OutputOpening::kOpened && Empty(logFile)) {
+    log = std::make_unique<FileOutput>(logFile.descriptor);
+    platform::PointStandardOutputAt(logFile.descriptor);
+    SetLogOutput(log.get());
+    SetLogFailureHandler(ReportLogFailure);
+    logOpen = true;
+  } else {
+    ReportProblem("cannot open log file %s: %s; relaying without a log", logPath, logFile.reason);
+    platform::PointStandardOutputAt(-1);
   }
-  if (!logOpen) platform::PointStandardOutputAt(-1);
-  if (captureFile.opening == OutputOpening::kOpened) {
-    if (Empty(captureFile)) {
-      capture.Start(std::make_unique<FileOutput>(captureFile.descriptor), ReportCaptureFailure);
-    } else {
-      ReportUnopenedCapture(captureFile);
-    }
+  if (captureIsLog) {
+    ReportProblem(
+        "cannot use %s as the capture file: it is the log file %s; relaying without a capture",
+        capturePath, logPath);
+  } else if (captureFile.opening == OutputOpening::kOpened && Empty(captureFile)) {
+    capture.Start(std::make_unique<FileOutput>(captureFile.descriptor), ReportCaptureFailure);
+  } else if (capturePath[0] != '\0') {
+    ReportProblem("cannot open capture file %s: %s; relaying without a capture", capturePath,
+                  captureFile.reason);
   }
   captureRefused = capturePath[0] != '\0' && !capture.IsOpen();
   return true;
