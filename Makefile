@@ -18,9 +18,11 @@ $(BUILD_DIR)/CMakeCache.txt:
 build: $(BUILD_DIR)/CMakeCache.txt
 	cmake --build --preset $(PRESET)
 
-# Runs the relay in the current directory, where it looks for TESSARD.INI
-# and writes its log.
-run: build
+# Builds the relay alone (the tests, benchmarks and soak programs are for
+# `make test`) and runs it in the current directory, where it looks for
+# TESSARD.INI and writes its log.
+run: $(BUILD_DIR)/CMakeCache.txt
+	cmake --build --preset $(PRESET) --target tessard
 	./$(BUILD_DIR)/relay/tessard
 
 test: build

@@ -15,19 +15,26 @@ constexpr std::uint32_t kLargestPiece = 2 * 255;
 
 char collected[kCollectionSize];
 std::uint32_t collectedLength = 0;
-bool failed = false;
-LogOutput output = platform::WriteStandardOutput;
-LogFailureHandler failureHandler = nullptr;
+FileOutput standardOutput(platform::StandardOutputDescriptor());
+OutputTarget* target = &standardOutput;
+OutputWriter output(&standardOutput);
 
 void Collect(const char* bytes, std::size_t length) {
   std::memcpy(collected + collectedLength, bytes, length);
   collectedLength += static_cast<std::uint32_t>(length);
 }
 
+// How many of the first bytes collected end in whole lines.
+std::uint32_t WholeLinesLength() {
+  std::uint32_t length = collectedLength;
+  while (length > 0 && collected[length - 1] != '\n') --length;
+  return length;
+}
+
 }  // namespace
 
 void AppendLogText(const char* text) {
-  if (failed) return;
+  if (output.Failed()) return;
   std::size_t length = std::strlen(text);
   // Longer texts than the store's pieces are taken in turns.
   while (length > 0) {
@@ -50,25 +57,29 @@ void AppendLogText(const char* text) {
 }
 
 bool WriteOutLogText() {
-  if (failed) return false;
-  if (collectedLength == 0) return true;
-  char reason[256] = {};
+  const std::uint32_t whole = WholeLinesLength();
   const std::uint32_t length = collectedLength;
   collectedLength = 0;
-  if (output(collected, length, reason, sizeof(reason))) return true;
-  failed = true;
-  if (failureHandler != nullptr) failureHandler(reason);
-  return false;
+  if (length == 0) return !output.Failed();
+  return output.Write(collected, length, whole);
 }
 
-bool LogOutputFailed() { return failed; }
+bool LogOutputFailed() { return output.Failed(); }
 
-void SetLogOutput(LogOutput replacement) {
-  output = replacement != nullptr ? replacement : platform::WriteStandardOutput;
-  failed = false;
+bool CloseLogOutput() {
+  const bool written = WriteOutLogText();
+  if (target == &standardOutput) return written;
+  return output.Close();
+}
+
+void SetLogOutput(OutputTarget* replacement) {
+  target = replacement != nullptr ? replacement : &standardOutput;
+  output.Start(target);
   collectedLength = 0;
 }
 
-void SetLogFailureHandler(LogFailureHandler handler) { failureHandler = handler; }
+void SetLogFailureHandler(OutputWriter::FailureHandler handler) {
+  output.SetFailureHandler(handler);
+}
 
 }  // namespace tessard

@@ -1,19 +1,15 @@
 // The road from the packet log's store to the log file: the text of each
-// write-out is given CR LF line ends, collected, and handed to standard
-// output in as few writes as it takes, so that a failed write is seen at
-// once and nothing is written after it.
+// write-out is given CR LF line ends, collected, and handed to the log's
+// output in as few writes as it takes, under the rule of OutputWriter: a
+// failed write is seen at once, the file keeps whole lines only, and
+// nothing is written after it.
 #pragma once
 
 #include <cstdint>
 
-namespace tessard {
+#include "platform/output_writer.h"
 
-// Where the collected text goes: all of bytes, or false with the reason.
-// By default standard output (platform::WriteStandardOutput).
-using LogOutput = bool (*)(const char* bytes, std::uint32_t length, char* reason,
-                           std::uint32_t reasonSize);
-// Told once, at the first failed write, with the reason.
-using LogFailureHandler = void (*)(const char* reason);
+namespace tessard {
 
 // Collects text for the log with every "\n" as CR LF, so that a log is byte
 // for byte the same on every platform. Writes out early only when the
@@ -21,15 +17,19 @@ using LogFailureHandler = void (*)(const char* reason);
 void AppendLogText(const char* text);
 
 // Hands everything collected to the output. After the first failure the
-// output is never called again, so the file stays a clean beginning of the
-// log. False once any write has failed.
+// output is never written again. False once any write has failed.
 bool WriteOutLogText();
 
 bool LogOutputFailed();
 
-// nullptr restores the defaults (standard output; no handler). Replacing
-// the output also forgets an earlier failure and anything collected.
-void SetLogOutput(LogOutput output);
-void SetLogFailureHandler(LogFailureHandler handler);
+// Writes out what is collected and closes the output (standard output is
+// left open). False when the log is not whole.
+bool CloseLogOutput();
+
+// Where the log goes from now on; the caller keeps target, and nullptr
+// means standard output. Forgets an earlier failure and anything collected.
+void SetLogOutput(OutputTarget* target);
+// Told once, at the first failure (nullptr: no one).
+void SetLogFailureHandler(OutputWriter::FailureHandler handler);
 
 }  // namespace tessard

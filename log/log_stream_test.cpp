@@ -7,38 +7,23 @@
 #include <vector>
 
 #include "log/packet_log.h"
+#include "testing/fake_output.h"
 
 namespace tessard {
 namespace {
 
-// An output that takes what it is given until its room runs out, then
-// keeps what fitted and fails, as a filling disk does; room may come back.
-struct FakeDisk {
-  std::string file;
-  std::size_t room = std::string::npos;
-  int calls = 0;
-  std::vector<std::string> failures;
-};
-FakeDisk disk;
+testing::FakeOutput disk;
+std::vector<std::string> failures;
 
-bool WriteToDisk(const char* bytes, std::uint32_t length, char* reason, std::uint32_t reasonSize) {
-  ++disk.calls;
-  const std::size_t fits = length < disk.room ? length : disk.room;
-  disk.file.append(bytes, fits);
-  if (disk.room != std::string::npos) disk.room -= fits;
-  if (fits == length) return true;
-  std::snprintf(reason, reasonSize, "No space left on device");
-  return false;
-}
-
-void RememberFailure(const char* reason) { disk.failures.emplace_back(reason); }
+void RememberFailure(const char* reason, bool) { failures.emplace_back(reason); }
 
 class LogStreamTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    disk = FakeDisk{};
+    disk = testing::FakeOutput{};
+    failures.clear();
     FlushLog();
-    SetLogOutput(WriteToDisk);
+    SetLogOutput(&disk);
     SetLogFailureHandler(RememberFailure);
   }
   void TearDown() override {
@@ -51,16 +36,16 @@ TEST_F(LogStreamTest, EveryLineEndBecomesCrLfAndAWriteOutIsOneWrite) {
   LogLine("c2s 0000  ");
   LogLine("\n");
   LogLine("a\nb\n\nc");
-  EXPECT_EQ(disk.calls, 0) << "pieces stay in the store until it is written out";
+  EXPECT_EQ(disk.writes, 0) << "pieces stay in the store until it is written out";
   FlushLog();
   EXPECT_EQ(disk.file, "c2s 0000  \r\na\r\nb\r\n\r\nc");
-  EXPECT_EQ(disk.calls, 1);
+  EXPECT_EQ(disk.writes, 1);
   FlushLog();
-  EXPECT_EQ(disk.calls, 1) << "an empty write-out writes nothing";
+  EXPECT_EQ(disk.writes, 1) << "an empty write-out writes nothing";
 
   // The thousandth piece writes the whole store out at once.
   for (int i = 0; i < PacketLog::kSlotCount; ++i) LogLine("x\n");
-  EXPECT_EQ(disk.calls, 2);
+  EXPECT_EQ(disk.writes, 2);
   EXPECT_EQ(disk.file.size(), 21u + 3u * PacketLog::kSlotCount);
 }
 
@@ -77,28 +62,32 @@ TEST_F(LogStreamTest, TextLargerThanTheCollectionArrivesWholeAndInOrder) {
   const std::string longText(1000, 'y');
   AppendLogText(longText.c_str());
   EXPECT_TRUE(WriteOutLogText());
-  EXPECT_GT(disk.calls, 1);
+  EXPECT_GT(disk.writes, 1);
   EXPECT_EQ(disk.file, expected + longText);
 }
 
-TEST_F(LogStreamTest, AFailedWriteIsToldOnceAndTheFileStaysACleanBeginning) {
-  disk.room = 10;
-  LogLine("0123456\n");
-  LogLine("789\n");
+TEST_F(LogStreamTest, AFailedWriteIsToldOnceAndTheFileKeepsWholeLinesOnly) {
+  // A write-out may end inside a line; the line it began is cut away with
+  // the part of the failed write that reached the file.
+  LogLine("0123456\n89");
+  FlushLog();
+  disk.room = 4;
+  LogLine("ab\ncd\n");
   FlushLog();
   EXPECT_TRUE(LogOutputFailed());
-  EXPECT_EQ(disk.file, "0123456\r\n7");
-  EXPECT_EQ(disk.failures, std::vector<std::string>{"No space left on device"});
+  EXPECT_EQ(disk.file, "0123456\r\n");
+  EXPECT_EQ(failures, std::vector<std::string>{"No space left on device"});
 
-  // Room comes back: nothing more is written, so no row resumes mid-way.
+  // Room comes back: nothing more is written, so no line resumes mid-way.
   disk.room = std::string::npos;
-  const int callsAtFailure = disk.calls;
+  const int writesAtFailure = disk.writes;
   for (int i = 0; i < 2 * PacketLog::kSlotCount; ++i) LogLine("later\n");
   FlushLog();
   EXPECT_FALSE(WriteOutLogText());
-  EXPECT_EQ(disk.calls, callsAtFailure);
-  EXPECT_EQ(disk.file, "0123456\r\n7");
-  EXPECT_EQ(disk.failures.size(), 1u);
+  EXPECT_FALSE(CloseLogOutput());
+  EXPECT_EQ(disk.writes, writesAtFailure);
+  EXPECT_EQ(disk.file, "0123456\r\n");
+  EXPECT_EQ(failures.size(), 1u);
 }
 
 }  // namespace

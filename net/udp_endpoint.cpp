@@ -14,6 +14,7 @@ std::int32_t UdpEndpoint::Open(std::uint16_t port) {
   if (platform::BindSocket(socketHandle, &local) == platform::kSocketError) {
     return platform::LastSocketError();  // unbound: the socket stays until released
   }
+  localPort = platform::LocalPort(socketHandle);
   readinessEvent = platform::CreateReadinessEvent();
   platform::SelectForReading(socketHandle, readinessEvent);
   return static_cast<std::int32_t>(socketHandle);
@@ -25,6 +26,7 @@ void UdpEndpoint::Close() {
   readinessEvent = nullptr;
   platform::CloseSocket(socketHandle);
   socketHandle = platform::kInvalidSocket;
+  localPort = 0;
 }
 
 void UdpEndpoint::SetDestination(const NetAddress& address) { destination.Assign(address); }
@@ -48,10 +50,6 @@ std::unique_ptr<Datagram> UdpEndpoint::Receive() {
   // A datagram whose copy could not be made is as lost as one never read.
   if (!datagram || datagram->length != received) return nullptr;
   return datagram;
-}
-
-std::uint16_t UdpEndpoint::LocalPort() const {
-  return socketHandle == platform::kInvalidSocket ? 0 : platform::LocalPort(socketHandle);
 }
 
 bool WaitForDatagram(const UdpEndpoint& first, const UdpEndpoint& second,

@@ -42,7 +42,7 @@ class UdpEndpoint {
   // True after an Open that bound its socket.
   bool IsBound() const { return readinessEvent != nullptr; }
   // The bound port in host order, 0 when there is none.
-  std::uint16_t LocalPort() const;
+  std::uint16_t LocalPort() const { return localPort; }
 
   friend bool WaitForDatagram(const UdpEndpoint& first, const UdpEndpoint& second,
                               std::uint32_t milliseconds);
@@ -51,6 +51,7 @@ class UdpEndpoint {
   platform::SocketHandle socketHandle = platform::kInvalidSocket;
   platform::EventHandle readinessEvent = nullptr;
   NetAddress destination;
+  std::uint16_t localPort = 0;  // asked once, at Open: the relay loop checks it per datagram
 };
 
 // Waits until a datagram is queued on either endpoint, a stop is requested

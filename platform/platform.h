@@ -130,17 +130,6 @@ void StopKeyboardWatch();
 void InstallStopHandlers();
 bool StopRequested();
 
-// Reopens standard output onto path, emptied. Bytes written with
-// WriteStandardOutput reach the file as they are, so line ends are the
-// caller's to choose. On failure returns false, puts the reason into reason
-// (always terminated), and leaves standard output on the null device.
-bool ReopenStandardOutput(const char* path, char* reason, std::uint32_t reasonSize);
-// Writes all of bytes to standard output's descriptor, past the stream's
-// buffer. False, with the reason, on a failed or short write; the file then
-// holds some first part of bytes.
-bool WriteStandardOutput(const char* bytes, std::uint32_t length, char* reason,
-                         std::uint32_t reasonSize);
-
 // The runtime's low-level file calls, as the file reader uses them. Open
 // is for reading and writing, creates a missing file (empty, read and
 // write permission) and never truncates; -1 on failure.
@@ -155,21 +144,69 @@ std::int32_t ReadFileDescriptor(int descriptor, void* buffer, std::uint32_t leng
 
 namespace tessard::platform {
 
-// Output files written straight through, with no buffer between the
-// caller and the operating system (the capture file). Each call that fails
+// Output files, the log and the capture: written straight through, with no
+// buffer between the caller and the operating system. Each call that fails
 // puts the reason into reason (always terminated).
-// Creates path, or empties an existing file, for binary writing; -1 on
-// failure.
-int CreateOutputFile(const char* path, char* reason, std::uint32_t reasonSize);
-// Writes all length bytes, going on after a partial write; false on the
-// first write that fails.
-bool WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length, char* reason,
-                     std::uint32_t reasonSize);
-// Cuts the file to length bytes; false when it cannot be cut.
-bool TruncateOutputFile(int descriptor, std::uint64_t length);
+
+// How long a write waits for a pipe or FIFO whose reader has taken nothing,
+// before the output is given up: short enough that the relay loop never
+// stalls for long, long enough for a reader that is merely busy.
+constexpr std::uint32_t kOutputWaitMs = 250;
+
+enum class OutputOpening {
+  kOpened,
+  kInUse,     // another running relay (or another program) is writing it
+  kNoReader,  // a FIFO that no one has open for reading
+  kFailed,
+};
+
+// Opens path for writing without emptying it, creating it when it is
+// missing (*created then tells so), and takes its lock: an exclusive
+// advisory lock on a regular file or FIFO on POSIX, a share mode that lets
+// others read but not write on Windows. Never waits for a reader: a FIFO
+// that no one reads fails at once (kNoReader).
+OutputOpening OpenOutputFile(const char* path, int* descriptor, bool* created, char* reason,
+                             std::uint32_t reasonSize);
+// Empties a regular file opened by OpenOutputFile; a FIFO or a device is
+// left as it is.
+bool EmptyOutputFile(int descriptor, char* reason, std::uint32_t reasonSize);
+// Removes a file that OpenOutputFile created, when it is given up unused.
+void RemoveOutputFile(const char* path);
+// One write: the count of bytes taken, fewer than length when the file took
+// only part, or -1. A pipe that has no room is waited on for up to
+// kOutputWaitMs, after which the write fails.
+std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length, char* reason,
+                             std::uint32_t reasonSize);
+// Cuts the file to length bytes; false when it cannot be cut (a pipe).
+bool TruncateOutputFile(int descriptor, std::uint64_t length, char* reason,
+                        std::uint32_t reasonSize);
 bool CloseOutputFile(int descriptor, char* reason, std::uint32_t reasonSize);
+
+// Whether two paths name one file that keeps or carries what is written to
+// it (a regular file or a FIFO), by its identity: device and inode, volume
+// and file index. Any spelling and any link of the same file match; a
+// missing file matches nothing.
+bool SameOutputFile(const char* first, const char* second);
+
+// Standard output from now on writes to descriptor (which stays open as
+// well); -1 points it at the null device.
+void PointStandardOutputAt(int descriptor);
+// The descriptor standard output writes to.
+int StandardOutputDescriptor();
+
+// A reader that leaves a pipe (SIGPIPE) or a file-size limit (SIGXFSZ) must
+// not end the process: the write fails instead, with its reason.
+void TreatOutputSignalsAsErrors();
 
 // Wall-clock time in microseconds since 1970-01-01 00:00:00 UTC.
 std::uint64_t WallClockMicroseconds();
+
+}  // namespace tessard::platform
+
+namespace tessard::platform {
+
+// Whether the IPv4 address (network order) is one of this machine's own: a
+// loopback address or an address of one of its interfaces.
+bool IsLocalAddress(std::uint32_t address);
 
 }  // namespace tessard::platform

@@ -3,10 +3,12 @@
 // whole-datagram receives, profile files, CR LF log lines.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -389,21 +391,6 @@ void InstallStopHandlers() {
 
 bool StopRequested() { return stopRequested != 0; }
 
-bool ReopenStandardOutput(const char* path, char* reason, std::uint32_t reasonSize) {
-  std::fflush(stdout);
-  if (std::freopen(path, "w", stdout) != nullptr) return true;
-  CopyText(std::strerror(errno), reason, reasonSize);
-  // Keep the stream usable and descriptor 1 taken: the log output is lost,
-  // nothing else is.
-  std::freopen("/dev/null", "w", stdout);
-  return false;
-}
-
-bool WriteStandardOutput(const char* bytes, std::uint32_t length, char* reason,
-                         std::uint32_t reasonSize) {
-  return WriteOutputFile(::fileno(stdout), bytes, length, reason, reasonSize);
-}
-
 int OpenFileDescriptor(const char* path) {
   return ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
 }
@@ -423,37 +410,94 @@ std::int32_t ReadFileDescriptor(int descriptor, void* buffer, std::uint32_t leng
   return static_cast<std::int32_t>(::read(descriptor, buffer, length));
 }
 
-int CreateOutputFile(const char* path, char* reason, std::uint32_t reasonSize) {
-  const int descriptor =
-      ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-             S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH);  // the umask decides
-  if (descriptor == -1) CopyText(std::strerror(errno), reason, reasonSize);
-  return descriptor;
+namespace {
+
+// Output files are never blocked on: a FIFO without a reader fails to open
+// (ENXIO) instead of waiting for one, and a full pipe makes a write fail
+// with EAGAIN instead of waiting for room.
+constexpr int kOutputOpenFlags = O_WRONLY | O_NONBLOCK | O_CLOEXEC;
+
+bool KeepsOrCarriesBytes(const struct stat& status) {
+  return S_ISREG(status.st_mode) || S_ISFIFO(status.st_mode);
 }
 
-bool WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length, char* reason,
-                     std::uint32_t reasonSize) {
-  const auto* at = static_cast<const std::uint8_t*>(bytes);
-  std::size_t left = length;
-  while (left > 0) {
-    const ssize_t written = ::write(descriptor, at, left);
-    if (written < 0 && errno == EINTR) continue;  // a stop signal, nothing written yet
-    if (written < 0) {
-      CopyText(std::strerror(errno), reason, reasonSize);
-      return false;
-    }
-    if (written == 0) {
-      CopyText("the file took no bytes", reason, reasonSize);
-      return false;
-    }
-    at += written;
-    left -= static_cast<std::size_t>(written);
+}  // namespace
+
+OutputOpening OpenOutputFile(const char* path, int* descriptor, bool* created, char* reason,
+                             std::uint32_t reasonSize) {
+  *created = false;
+  int opened = ::open(path, kOutputOpenFlags);
+  if (opened == -1 && errno == ENOENT) {
+    // Exclusive, so that a file that appears meanwhile is opened, never
+    // taken for one of ours.
+    opened =
+        ::open(path, kOutputOpenFlags | O_CREAT | O_EXCL,
+               S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH);  // the umask decides
+    *created = opened != -1;
+    if (opened == -1 && errno == EEXIST) opened = ::open(path, kOutputOpenFlags);
   }
-  return true;
+  if (opened == -1) {
+    const int error = errno;
+    struct stat status {};
+    if (error == ENXIO && ::stat(path, &status) == 0 && S_ISFIFO(status.st_mode)) {
+      CopyText("no one is reading this FIFO (start its reader first)", reason, reasonSize);
+      return OutputOpening::kNoReader;
+    }
+    CopyText(std::strerror(error), reason, reasonSize);
+    return OutputOpening::kFailed;
+  }
+  // Devices (/dev/null, a terminal) are shared by nature and take no lock.
+  // The lock belongs to this open file, so it holds through the descriptor
+  // that standard output gets as a copy, and ends with the process. A file
+  // system that keeps no locks (ENOLCK) is written unlocked.
+  struct stat status {};
+  if (::fstat(opened, &status) == 0 && KeepsOrCarriesBytes(status) &&
+      ::flock(opened, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    ::close(opened);
+    CopyText("another running relay or program is writing it", reason, reasonSize);
+    return OutputOpening::kInUse;
+  }
+  *descriptor = opened;
+  return OutputOpening::kOpened;
 }
 
-bool TruncateOutputFile(int descriptor, std::uint64_t length) {
-  return ::ftruncate(descriptor, static_cast<off_t>(length)) == 0;
+bool EmptyOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
+  struct stat status {};
+  if (::fstat(descriptor, &status) == 0 && !S_ISREG(status.st_mode)) return true;
+  if (::ftruncate(descriptor, 0) == 0) return true;
+  CopyText(std::strerror(errno), reason, reasonSize);
+  return false;
+}
+
+void RemoveOutputFile(const char* path) { ::unlink(path); }
+
+std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length, char* reason,
+                             std::uint32_t reasonSize) {
+  const std::uint32_t started = TickCount();
+  for (;;) {
+    const ssize_t written = ::write(descriptor, bytes, length);
+    if (written >= 0) return written;
+    if (errno == EINTR) continue;  // a stop signal, nothing written yet
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      CopyText(std::strerror(errno), reason, reasonSize);
+      return -1;
+    }
+    const std::uint32_t waited = TickCount() - started;
+    if (waited >= kOutputWaitMs) {
+      std::snprintf(reason, reasonSize, "its reader took nothing for %u ms",
+                    static_cast<unsigned>(kOutputWaitMs));
+      return -1;
+    }
+    pollfd watched{descriptor, POLLOUT, 0};
+    ::poll(&watched, 1, static_cast<int>(kOutputWaitMs - waited));
+  }
+}
+
+bool TruncateOutputFile(int descriptor, std::uint64_t length, char* reason,
+                        std::uint32_t reasonSize) {
+  if (::ftruncate(descriptor, static_cast<off_t>(length)) == 0) return true;
+  CopyText(std::strerror(errno), reason, reasonSize);
+  return false;
 }
 
 bool CloseOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
@@ -464,11 +508,53 @@ bool CloseOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
   return false;
 }
 
+bool SameOutputFile(const char* first, const char* second) {
+  struct stat one {};
+  struct stat other {};
+  return ::stat(first, &one) == 0 && ::stat(second, &other) == 0 && KeepsOrCarriesBytes(one) &&
+         one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+void PointStandardOutputAt(int descriptor) {
+  std::fflush(stdout);
+  if (descriptor != -1) {
+    ::dup2(descriptor, STDOUT_FILENO);
+    return;
+  }
+  // Keep descriptor 1 taken: output meant for the log is lost, nothing else.
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null == -1) return;
+  ::dup2(null, STDOUT_FILENO);
+  ::close(null);
+}
+
+int StandardOutputDescriptor() { return ::fileno(stdout); }
+
+void TreatOutputSignalsAsErrors() {
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
 std::uint64_t WallClockMicroseconds() {
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
          static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+}
+
+bool IsLocalAddress(std::uint32_t address) {
+  // The whole of 127.0.0.0/8 is this machine's, though only 127.0.0.1 is
+  // listed on the loopback interface.
+  if ((ntohl(address) >> 24) == 127) return true;
+  ifaddrs* interfaces = nullptr;
+  if (::getifaddrs(&interfaces) != 0) return false;
+  bool local = false;
+  for (const ifaddrs* entry = interfaces; entry != nullptr && !local; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+    local = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr == address;
+  }
+  ::freeifaddrs(interfaces);
+  return local;
 }
 
 }  // namespace tessard::platform

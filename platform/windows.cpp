@@ -281,22 +281,6 @@ void InstallStopHandlers() {
 
 bool StopRequested() { return stopRequested != 0; }
 
-bool ReopenStandardOutput(const char* path, char* reason, std::uint32_t reasonSize) {
-  std::fflush(stdout);
-  // Binary: the log's writer puts in its own CR LF line ends, the same as
-  // on every other platform.
-  if (std::freopen(path, "wb", stdout) != nullptr) return true;
-  CopyText(std::strerror(errno), reason, reasonSize);
-  // Keep the stream usable: the log output is lost, nothing else is.
-  std::freopen("NUL", "wb", stdout);
-  return false;
-}
-
-bool WriteStandardOutput(const char* bytes, std::uint32_t length, char* reason,
-                         std::uint32_t reasonSize) {
-  return WriteOutputFile(_fileno(stdout), bytes, length, reason, reasonSize);
-}
-
 int OpenFileDescriptor(const char* path) { return _open(path, kOpenFlags, kOpenMode); }
 
 int CloseFileDescriptor(int descriptor) { return _close(descriptor); }
@@ -311,38 +295,76 @@ std::int32_t ReadFileDescriptor(int descriptor, void* buffer, std::uint32_t leng
   return _read(descriptor, buffer, length);
 }
 
-// The C runtime's low-level calls reach WriteFile without a buffer of
-// their own; binary mode keeps every byte as given, and the file is not
-// inherited by processes the relay's tests start.
-int CreateOutputFile(const char* path, char* reason, std::uint32_t reasonSize) {
-  const int descriptor =
-      _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-  if (descriptor == -1) CopyText(std::strerror(errno), reason, reasonSize);
-  return descriptor;
+namespace {
+
+// A file, not a device or a directory: something that keeps what is
+// written to it.
+bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
+
+HANDLE OpenForWriting(const char* path, DWORD disposition) {
+  // Others may read the file while it is written, but not write it: that is
+  // the lock that keeps a second relay from emptying it.
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-bool WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length, char* reason,
-                     std::uint32_t reasonSize) {
-  const auto* at = static_cast<const unsigned char*>(bytes);
-  std::uint32_t left = length;
-  while (left > 0) {
-    const int written = _write(descriptor, at, left);
-    if (written < 0) {
-      CopyText(std::strerror(errno), reason, reasonSize);
-      return false;
+}  // namespace
+
+// The C runtime's low-level calls on the handle reach WriteFile without a
+// buffer of their own; binary mode keeps every byte as given, and the handle
+// is not inherited by processes the relay's tests start.
+OutputOpening OpenOutputFile(const char* path, int* descriptor, bool* created, char* reason,
+                             std::uint32_t reasonSize) {
+  *created = false;
+  HANDLE file = OpenForWriting(path, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    file = OpenForWriting(path, CREATE_NEW);
+    *created = file != INVALID_HANDLE_VALUE;
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+      file = OpenForWriting(path, OPEN_EXISTING);
     }
-    if (written == 0) {
-      CopyText("the file took no bytes", reason, reasonSize);
-      return false;
-    }
-    at += written;
-    left -= static_cast<std::uint32_t>(written);
   }
-  return true;
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+      CopyText("another running relay or program is writing it", reason, reasonSize);
+      return OutputOpening::kInUse;
+    }
+    CopyErrorText(error, reason, reasonSize);
+    return OutputOpening::kFailed;
+  }
+  const int opened = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+  if (opened == -1) {
+    CopyText(std::strerror(errno), reason, reasonSize);
+    CloseHandle(file);
+    return OutputOpening::kFailed;
+  }
+  *descriptor = opened;
+  return OutputOpening::kOpened;
 }
 
-bool TruncateOutputFile(int descriptor, std::uint64_t length) {
-  return _chsize_s(descriptor, static_cast<__int64>(length)) == 0;
+bool EmptyOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
+  if (!IsDiskFile(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)))) return true;
+  if (_chsize_s(descriptor, 0) == 0) return true;
+  CopyText(std::strerror(errno), reason, reasonSize);
+  return false;
+}
+
+void RemoveOutputFile(const char* path) { DeleteFileA(path); }
+
+std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length, char* reason,
+                             std::uint32_t reasonSize) {
+  const int written = _write(descriptor, bytes, length);
+  if (written < 0) CopyText(std::strerror(errno), reason, reasonSize);
+  return written;
+}
+
+bool TruncateOutputFile(int descriptor, std::uint64_t length, char* reason,
+                        std::uint32_t reasonSize) {
+  const errno_t error = _chsize_s(descriptor, static_cast<__int64>(length));
+  if (error == 0) return true;
+  CopyText(std::strerror(error), reason, reasonSize);
+  return false;
 }
 
 bool CloseOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
@@ -350,6 +372,51 @@ bool CloseOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
   CopyText(std::strerror(errno), reason, reasonSize);
   return false;
 }
+
+namespace {
+
+// The volume and file index of a file that keeps what is written to it.
+bool IdentifyDiskFile(const char* path, BY_HANDLE_FILE_INFORMATION* identity) {
+  // No access asked for: a file that another relay writes can still be
+  // identified. Backup semantics opens a directory, which is then refused.
+  const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool found = IsDiskFile(file) && GetFileInformationByHandle(file, identity) &&
+                     (identity->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  CloseHandle(file);
+  return found;
+}
+
+}  // namespace
+
+bool SameOutputFile(const char* first, const char* second) {
+  BY_HANDLE_FILE_INFORMATION one{};
+  BY_HANDLE_FILE_INFORMATION other{};
+  return IdentifyDiskFile(first, &one) && IdentifyDiskFile(second, &other) &&
+         one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+         one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
+}
+
+void PointStandardOutputAt(int descriptor) {
+  std::fflush(stdout);
+  if (descriptor != -1) {
+    _dup2(descriptor, 1);
+    return;
+  }
+  // Keep the stream usable: output meant for the log is lost, nothing else.
+  const int null = _open("NUL", _O_WRONLY | _O_BINARY | _O_NOINHERIT);
+  if (null == -1) return;
+  _dup2(null, 1);
+  _close(null);
+}
+
+// The descriptor PointStandardOutputAt sets, even where the process was
+// started without a standard output.
+int StandardOutputDescriptor() { return 1; }
+
+// Windows raises no signal for a closed pipe or a full disk.
+void TreatOutputSignalsAsErrors() {}
 
 std::uint64_t WallClockMicroseconds() {
   // FILETIME counts 100 ns ticks since 1601-01-01 UTC.
@@ -359,6 +426,20 @@ std::uint64_t WallClockMicroseconds() {
   const std::uint64_t ticks =
       static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
   return (ticks - kTicksFrom1601To1970) / 10u;
+}
+
+bool IsLocalAddress(std::uint32_t address) {
+  if ((ntohl(address) >> 24) == 127) return true;
+  // An address that a socket can be bound to is one of this machine's.
+  const SOCKET probe = socket(AF_INET, SOCK_DGRAM, 0);
+  if (probe == INVALID_SOCKET) return false;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = address;
+  const bool bound =
+      bind(probe, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != SOCKET_ERROR;
+  closesocket(probe);
+  return bound;
 }
 
 }  // namespace tessard::platform

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "relay/capture_file.h"
-#include "testing/capture_file_fixture.h"
+#include "capture/capture_file.h"
 #include "relay/traffic_capture.h"
+#include "testing/capture_file_fixture.h"
 #include "testing/tshark.h"
 
 namespace tessard {
@@ -82,7 +82,7 @@ TEST_F(CaptureFileTest, AWriteCutShortLeavesOnlyWholeBlocksAndNothingAfter) {
 }
 
 int failuresTold = 0;
-void CountFailure(const char*) { ++failuresTold; }
+void CountFailure(const char*, bool) { ++failuresTold; }
 
 // The relay's side of a failed write: told once, whatever comes after, and
 // the capture counts as incomplete at the end.

@@ -30,6 +30,16 @@ Direction Forward(const Datagram& datagram, UdpEndpoint& endpoint, NetAddress& c
   return direction;
 }
 
+// A datagram from one of the relay's own ports on this machine is one the
+// relay sent itself (a server address that points back at it) or a forgery:
+// carried, it would make the relay its own client and loop with the server.
+bool FromThisRelay(const Datagram& datagram, const UdpEndpoint& gameEndpoint,
+                   const UdpEndpoint& auxEndpoint) {
+  const std::uint16_t port = datagram.source.HostPort();
+  return port != 0 && (port == gameEndpoint.LocalPort() || port == auxEndpoint.LocalPort()) &&
+         platform::IsLocalAddress(datagram.source.address);
+}
+
 // When a datagram was taken, for its capture record; the clock is read
 // only when there is a capture to stamp.
 std::uint64_t TimeTaken(const TrafficCapture* capture) {
@@ -40,7 +50,8 @@ std::uint64_t TimeTaken(const TrafficCapture* capture) {
 
 bool RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCapture* capture) {
   bool carried = false;
-  if (auto datagram = gameEndpoint.Receive()) {
+  if (auto datagram = gameEndpoint.Receive();
+      datagram && !FromThisRelay(*datagram, gameEndpoint, auxEndpoint)) {
     const std::uint64_t takenAt = TimeTaken(capture);
     PrepareWorkCopy(*datagram);
     const Direction direction =
@@ -51,7 +62,8 @@ bool RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCaptu
     }
     carried = true;
   }
-  if (auto datagram = auxEndpoint.Receive()) {
+  if (auto datagram = auxEndpoint.Receive();
+      datagram && !FromThisRelay(*datagram, gameEndpoint, auxEndpoint)) {
     const std::uint64_t takenAt = TimeTaken(capture);
     const Direction direction = Forward(*datagram, auxEndpoint, clientAuxAddress, serverAuxAddress);
     if (capture != nullptr) {

@@ -17,7 +17,7 @@ extern NetAddress serverAuxAddress;
 
 // One pass: at most one datagram from each endpoint, forwarded, the game
 // datagram handed to the inspection, and each recorded in capture unless
-// it is nullptr. True when it took a datagram.
+// it is nullptr. True when it carried a datagram.
 bool RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint,
                TrafficCapture* capture = nullptr);
 

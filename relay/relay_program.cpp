@@ -1,34 +1,20 @@
 #include "relay/relay_program.h"
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 
-#include "log/log_stream.h"
 #include "net/net_startup.h"
 #include "net/udp_endpoint.h"
 #include "platform/platform.h"
 #include "relay/game_traffic.h"
+#include "relay/problem_report.h"
 #include "relay/relay_loop.h"
+#include "relay/relay_outputs.h"
 #include "relay/relay_settings.h"
 #include "relay/socket_error_text.h"
-#include "relay/traffic_capture.h"
 
 namespace tessard {
 namespace {
-
-// Standard error is never redirected, so these lines reach the console
-// even after standard output has become the log.
-[[gnu::format(printf, 1, 2)]] void ReportProblem(const char* format, ...) {
-  std::fflush(stdout);
-  std::va_list arguments;
-  va_start(arguments, format);
-  std::fputs("tessard: ", stderr);
-  std::vfprintf(stderr, format, arguments);
-  std::fputc('\n', stderr);
-  va_end(arguments);
-  std::fflush(stderr);
-}
 
 bool OpenEndpoint(UdpEndpoint& endpoint, std::uint16_t port, const char* name) {
   const std::int32_t result = endpoint.Open(port);
@@ -97,43 +83,12 @@ void AnnounceRoute(const SettingsOutcome& outcome) {
   WarnOfUnusableServer(outcome);
 }
 
-void ReportLogFailure(const char* reason) {
-  ReportProblem("cannot write log file %s: %s; nothing more is logged", relaySettings.logPath,
-                reason);
-}
-
-// False when the log cannot be had; relaying goes on all the same.
-bool OpenLog() {
-  char reason[256];
-  if (!platform::ReopenStandardOutput(relaySettings.logPath, reason, sizeof(reason))) {
-    ReportProblem("cannot open log file %s: %s; relaying without a log", relaySettings.logPath,
-                  reason);
-    return false;
-  }
-  SetLogFailureHandler(ReportLogFailure);
-  return true;
-}
-
-void ReportCaptureFailure(const char* reason) {
-  ReportProblem("cannot write capture file %s: %s; nothing more is captured",
-                relaySettings.capturePath, reason);
-}
-
-// A capture that cannot be created is told here and makes the run fail
-// when the capture is closed; relaying goes on without it.
-void OpenCapture(TrafficCapture& capture) {
-  if (relaySettings.capturePath[0] == '\0') return;
-  if (!capture.Open(relaySettings.capturePath, ReportCaptureFailure)) {
-    ReportProblem("cannot open capture file %s: %s; relaying without a capture",
-                  relaySettings.capturePath, capture.Reason());
-  }
-}
-
 }  // namespace
 
 int RunRelay() {
   platform::StartKeyboardWatch();
   platform::InstallStopHandlers();
+  platform::TreatOutputSignalsAsErrors();
 
   std::printf("Packet-logging Proxy Server (Build 1)\n");
   std::printf("Loading settings.");
@@ -149,6 +104,10 @@ int RunRelay() {
   serverGameAddress.Set(relaySettings.serverAddress, relaySettings.serverPort);
   serverAuxAddress.Set(relaySettings.serverAddress, AuxiliaryPort(relaySettings.serverPort));
   AnnounceRoute(outcome);
+  if (OutputNamesTheSettingsFile()) {
+    NetCleanup();
+    return 1;
+  }
 
   // The endpoints are bound before the log is opened: a relay that cannot
   // start must not empty the log of one that is running.
@@ -160,21 +119,23 @@ int RunRelay() {
     return 1;
   }
   OpenEndpoint(auxEndpoint, auxPort, "auxiliary");  // the game pair is still worth carrying
-  const bool logOpen = OpenLog();
-  TrafficCapture capture;
-  OpenCapture(capture);
+  RelayOutputs outputs;
+  if (!outputs.Open()) {
+    NetCleanup();
+    return 1;
+  }
 
-  RelayLoop(gameEndpoint, auxEndpoint, capture.IsOpen() ? &capture : nullptr);
+  RelayLoop(gameEndpoint, auxEndpoint, outputs.Capture());
 
   NetCleanup();
   FinishInspection();
-  const bool captureWhole = capture.Close();
+  const bool outputsWhole = outputs.Close();
   auxEndpoint.Close();
   gameEndpoint.Close();
   platform::StopKeyboardWatch();
   // A log or a capture the user asked for and did not get in full is a
   // failed run.
-  return logOpen && !LogOutputFailed() && captureWhole ? 0 : 1;
+  return outputsWhole ? 0 : 1;
 }
 
 }  // namespace tessard

@@ -4,9 +4,7 @@
 // are pointed out.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "testing/loopback.h"
 #include "testing/relay_harness.h"
@@ -17,26 +15,8 @@ namespace {
 // Small datagrams from alternating sides, enough for the relay's store of
 // 1000 pieces to be written out more than once; each carried intact.
 bool CarryManyDatagrams(RelayHarness& relay, ExpectedLog& expected, int count) {
-  for (int i = 0; i < count; ++i) {
-    std::string bytes = std::string("\x05") + "datagram ";
-    bytes += std::to_string(i);
-    const bool up = i % 2 == 0;
-    UdpEndpoint& from = up ? relay.clientGame : relay.serverGame;
-    UdpEndpoint& to = up ? relay.serverGame : relay.clientGame;
-    if (relay.CarryGame(from, to, bytes) != bytes) return false;
-    expected.Dump(up ? Direction::kClientToServer : Direction::kServerToClient, bytes);
-  }
-  return true;
-}
-
-// Standard error once it holds a line with text, or as it is after 3 s.
-std::string ErrorsOnceTheyMention(const RelayHarness& relay, const std::string& text) {
-  for (int attempt = 0; attempt < 150; ++attempt) {
-    const std::string errors = relay.Errors();
-    if (errors.find(text) != std::string::npos) return errors;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return relay.Errors();
+  return relay.CarryGameBothWays(
+      expected, count, [](int i) { return std::string("\x05") + "datagram " + std::to_string(i); });
 }
 
 TEST(RelaySafety, ASecondRelayThatCannotStartLeavesTheRunningOnesLogAlone) {
@@ -71,7 +51,7 @@ TEST(RelaySafety, ALogOnAFullDeviceIsToldOnceWhileRelayingGoesOn) {
   const std::string line =
       "tessard: cannot write log file /dev/full: No space left on device; nothing more is "
       "logged\n";
-  EXPECT_EQ(ErrorsOnceTheyMention(relay, line), line) << "told while the relay runs";
+  EXPECT_EQ(relay.ErrorsOnceTheyMention(line), line) << "told while the relay runs";
   ASSERT_TRUE(CarryManyDatagrams(relay, ignored, 60));
   EXPECT_EQ(relay.StopByKey(), 1);
   EXPECT_EQ(relay.Errors(), line) << "told once only";
@@ -95,7 +75,7 @@ TEST(RelaySafety, WarnsOfServerAddressesThatCannotBeAServer) {
     relay.RetryOnTakenPorts([&] {
       const std::string settings = "[Proxy]\r\nPort=" + std::to_string(relay.relayPort) +
                                    "\r\n[Server]\r\nIP=" + unusable.address + "\r\n";
-      errors = relay.Start(settings) ? ErrorsOnceTheyMention(relay, "\n") : "";
+      errors = relay.Start(settings) ? relay.ErrorsOnceTheyMention("\n") : "";
       return true;
     });
     EXPECT_EQ(errors, unusable.warning);
@@ -112,7 +92,7 @@ TEST(RelaySafety, TellsTheGamePortTheSystemChose) {
   ASSERT_TRUE(relay.Start("[Proxy]\r\nPort=0\r\n[Server]\r\nIP=127.0.0.1\r\nPort=" +
                           std::to_string(relay.serverPort) + "\r\n"));
   const std::string prefix = "tessard: game port 0: the system chose port ";
-  const std::string errors = ErrorsOnceTheyMention(relay, prefix);
+  const std::string errors = relay.ErrorsOnceTheyMention(prefix);
   ASSERT_EQ(errors.rfind(prefix, 0), 0u) << errors;
   const int chosen = std::stoi(errors.substr(prefix.size()));
   ASSERT_GT(chosen, 0);
@@ -132,7 +112,7 @@ TEST(RelaySafety, TellsOfASettingsFileItCannotRead) {
   RelayHarness relay;
   std::filesystem::create_directories(relay.directory / "TESSARD.INI");
   ASSERT_TRUE(relay.Start(""));
-  const std::string errors = ErrorsOnceTheyMention(relay, "\n");
+  const std::string errors = relay.ErrorsOnceTheyMention("\n");
   const std::string expectedStart =
       "tessard: cannot read settings file " + (relay.directory / "TESSARD.INI").string() + ": ";
   EXPECT_EQ(errors.rfind(expectedStart, 0), 0u) << errors;

@@ -11,13 +11,13 @@ CaptureEndpoint EndpointOf(const NetAddress& address) {
 
 }  // namespace
 
-bool TrafficCapture::Open(const char* path, FailureHandler handler) {
-  onFailure = handler;
-  told = false;
-  if (file.Open(path)) return true;
-  if (!file.IsOpen()) return false;
-  TellFailure();
-  return true;
+bool TrafficCapture::Open(const char* path, OutputWriter::FailureHandler onFailure) {
+  return file.Open(path, onFailure) || file.IsOpen();
+}
+
+void TrafficCapture::Start(std::unique_ptr<OutputTarget> target,
+                           OutputWriter::FailureHandler onFailure) {
+  file.Start(std::move(target), onFailure);
 }
 
 void TrafficCapture::RecordGame(std::uint64_t receivedAt, const Datagram& datagram,
@@ -43,26 +43,13 @@ void TrafficCapture::RecordAuxiliary(std::uint64_t receivedAt, const Datagram& d
 void TrafficCapture::Record(CapturedDatagram& record, std::uint64_t receivedAt,
                             const NetAddress& source, const NetAddress& destination,
                             Direction direction) {
-  if (file.Failed()) return;  // a failed capture stays a clean prefix
   record.timestampMicroseconds = receivedAt;
   record.source = EndpointOf(source);
   record.destination = EndpointOf(destination);
   // The client's point of view: what it sends goes out.
   record.direction = direction == Direction::kClientToServer ? CaptureDirection::kOutbound
                                                              : CaptureDirection::kInbound;
-  if (!file.Record(record)) TellFailure();
-}
-
-bool TrafficCapture::Close() {
-  const bool wasOpen = file.IsOpen();
-  if (!file.Close() && wasOpen) TellFailure();
-  return !file.Failed();
-}
-
-void TrafficCapture::TellFailure() {
-  if (told) return;
-  told = true;
-  if (onFailure != nullptr) onFailure(file.Reason());
+  file.Record(record);  // a failure is told by the file, once
 }
 
 }  // namespace tessard

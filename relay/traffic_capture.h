@@ -4,25 +4,24 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
+#include "capture/capture_file.h"
 #include "log/direction.h"
 #include "net/datagram.h"
 #include "net/net_address.h"
-#include "relay/capture_file.h"
 
 namespace tessard {
 
 class TrafficCapture {
  public:
-  // Told once, with the reason, when the capture ends early: a write or the
-  // closing failed. The relay goes on without it.
-  using FailureHandler = void (*)(const char* reason);
-
   // Creates the file at path and writes its header. False when the file
   // cannot be created (Reason() tells why; the handler is not told). A
   // header that cannot be written is a failed write: told, and the file is
   // still open, so that closing it is the caller's usual business.
-  bool Open(const char* path, FailureHandler onFailure);
+  bool Open(const char* path, OutputWriter::FailureHandler onFailure);
+  // The same on an output the caller opened, which the capture then owns.
+  void Start(std::unique_ptr<OutputTarget> target, OutputWriter::FailureHandler onFailure);
 
   bool IsOpen() const { return file.IsOpen(); }
   const char* Reason() const { return file.Reason(); }
@@ -38,16 +37,13 @@ class TrafficCapture {
 
   // Closes the file. False when the capture is not whole: it could not be
   // created, or a write or the closing failed. True when none was opened.
-  bool Close();
+  bool Close() { return file.Close(); }
 
  private:
   void Record(CapturedDatagram& record, std::uint64_t receivedAt, const NetAddress& source,
               const NetAddress& destination, Direction direction);
-  void TellFailure();
 
   CaptureFile file;
-  FailureHandler onFailure = nullptr;
-  bool told = false;
 };
 
 }  // namespace tessard

@@ -40,6 +40,10 @@ bool ChildProcess::Start(const std::string& program, const std::string& workingD
   if (child == 0) {
     // A test that crashes must not leave its relay running.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The relay starts as a shell starts it, with the signals this process
+    // ignores (SIGPIPE, below) back at their defaults.
+    signal(SIGPIPE, SIG_DFL);
+    signal(SIGXFSZ, SIG_DFL);
     const int output = open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int error = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (output == -1 || error == -1 || chdir(workingDirectory.c_str()) != 0) _exit(127);

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "platform/platform.h"
 #include "testing/log_capture.h"
 #include "testing/loopback.h"
 #include "util/byte_readers.h"
@@ -186,6 +187,28 @@ std::string RelayHarness::Carry(UdpEndpoint& from, std::uint16_t port, UdpEndpoi
 
 std::string RelayHarness::CarryGame(UdpEndpoint& from, UdpEndpoint& to, const std::string& bytes) {
   return Carry(from, relayPort, to, bytes);
+}
+
+bool RelayHarness::CarryGameBothWays(ExpectedLog& expected, int count,
+                                     const std::function<std::string(int)>& bytesOf) {
+  for (int i = 0; i < count; ++i) {
+    const std::string bytes = bytesOf(i);
+    const bool up = i % 2 == 0;
+    UdpEndpoint& from = up ? clientGame : serverGame;
+    UdpEndpoint& to = up ? serverGame : clientGame;
+    if (CarryGame(from, to, bytes) != bytes) return false;
+    expected.Dump(up ? Direction::kClientToServer : Direction::kServerToClient, bytes);
+  }
+  return true;
+}
+
+std::string RelayHarness::ErrorsOnceTheyMention(const std::string& text) const {
+  for (int attempt = 0; attempt < 150; ++attempt) {
+    const std::string errors = Errors();
+    if (errors.find(text) != std::string::npos) return errors;
+    platform::SleepAlertable(20);
+  }
+  return Errors();
 }
 
 bool ExchangeKeys(RelayHarness& relay, UdpEndpoint& clientEndpoint, SessionCipher& client,

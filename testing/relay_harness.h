@@ -101,6 +101,16 @@ class RelayHarness {
   // Carry through the relay's game port.
   std::string CarryGame(UdpEndpoint& from, UdpEndpoint& to, const std::string& bytes);
 
+  // Carries count game datagrams, bytesOf(0) to bytesOf(count - 1),
+  // alternately from the client and from the server, each checked on
+  // arrival and its dump added to expected. False at the first one not
+  // carried intact.
+  bool CarryGameBothWays(ExpectedLog& expected, int count,
+                         const std::function<std::string(int)>& bytesOf);
+
+  // Standard error once it holds text, or as it is after 3 s.
+  std::string ErrorsOnceTheyMention(const std::string& text) const;
+
   // Writes one byte to the relay's standard input and waits for its exit
   // status (-1 when it did not end in time).
   int StopByKey();

@@ -1,4 +1,4 @@
-#include "relay/capture_file.h"
+#include "capture/capture_file.h"
 
 #include <gtest/gtest.h>
 
@@ -78,7 +78,7 @@ TEST_F(CaptureFileTest, TheFirstFailureEndsTheCaptureAndKeepsItsReason) {
   EXPECT_NE(reason, "");
   EXPECT_FALSE(full.Record(Sample(&byte, 1, nullptr)));
   EXPECT_EQ(full.Reason(), reason);
-  EXPECT_TRUE(full.Close());
+  EXPECT_FALSE(full.Close());
   EXPECT_TRUE(full.Failed());
 }
 

@@ -1,0 +1,54 @@
+// The capture file: the pcapng header, then one packet block per datagram.
+// Each block goes to the operating system whole and at once, with no buffer
+// of ours between, so that a reader of the growing file sees every datagram
+// so far and a killed relay loses at most the one in flight. A failure ends
+// the capture under the rule of OutputWriter: the file keeps whole blocks,
+// the failure is told once, nothing more is written.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "capture/pcapng.h"
+#include "platform/output_writer.h"
+
+namespace tessard {
+
+class CaptureFile {
+ public:
+  CaptureFile() = default;
+  ~CaptureFile();
+  CaptureFile(const CaptureFile&) = delete;
+  CaptureFile& operator=(const CaptureFile&) = delete;
+
+  // Creates path (an existing file is emptied) and writes the header.
+  // False when either fails; Reason() tells why. A header that cannot be
+  // written is a failed write: told, and the file stays open.
+  bool Open(const char* path, OutputWriter::FailureHandler onFailure = nullptr);
+  // Writes the header to target, which the capture then owns.
+  bool Start(std::unique_ptr<OutputTarget> target, OutputWriter::FailureHandler onFailure);
+
+  // Writes the datagram's packet block. False when this or an earlier write
+  // failed, or the file is not open.
+  bool Record(const CapturedDatagram& datagram);
+
+  // Closes the file. False when the capture is not whole: it could not be
+  // created, or a write or the closing failed. True when none was opened.
+  bool Close();
+
+  bool IsOpen() const { return writer.HasTarget(); }
+  // True once creating, writing or closing has failed.
+  bool Failed() const { return writer.Failed() || openFailed; }
+  // Why it failed; empty while it has not.
+  const char* Reason() const { return openFailed ? openReason : writer.Reason(); }
+
+ private:
+  std::unique_ptr<OutputTarget> target;
+  OutputWriter writer;
+  bool openFailed = false;
+  char openReason[256] = "";
+  std::vector<std::uint8_t> block;
+};
+
+}  // namespace tessard

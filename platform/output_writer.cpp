@@ -1,0 +1,85 @@
+#include "platform/output_writer.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace tessard {
+
+std::int64_t FileOutput::Write(const std::uint8_t* bytes, std::uint32_t length, char* reason,
+                               std::uint32_t reasonSize) {
+  return platform::WriteOutputFile(descriptor, bytes, length, reason, reasonSize);
+}
+
+bool FileOutput::CutBack(std::uint64_t length, char* reason, std::uint32_t reasonSize) {
+  return platform::TruncateOutputFile(descriptor, length, reason, reasonSize);
+}
+
+bool FileOutput::Close(char* reason, std::uint32_t reasonSize) {
+  if (descriptor == -1) return true;
+  const int closing = descriptor;
+  descriptor = -1;  // released even when closing reports an error
+  return platform::CloseOutputFile(closing, reason, reasonSize);
+}
+
+void OutputWriter::Start(OutputTarget* replacement) {
+  target = replacement;
+  failed = false;
+  delivered = 0;
+  clean = 0;
+  reason[0] = '\0';
+}
+
+bool OutputWriter::Write(const void* bytes, std::uint32_t length, std::uint32_t completeLength) {
+  if (failed || target == nullptr) return false;
+  const auto* at = static_cast<const std::uint8_t*>(bytes);
+  const std::uint64_t start = delivered;
+  for (std::uint32_t left = length; left > 0;) {
+    char why[sizeof(reason)] = "";
+    const std::int64_t taken = target->Write(at, left, why, sizeof(why));
+    if (taken > 0 && taken <= left) {
+      at += taken;
+      left -= static_cast<std::uint32_t>(taken);
+      delivered += static_cast<std::uint64_t>(taken);
+      continue;
+    }
+    // The whole lines of a write cut short are kept all the same.
+    if (completeLength > 0 && delivered - start >= completeLength) clean = start + completeLength;
+    Fail(taken == 0 ? "the output took no bytes" : why);
+    return false;
+  }
+  if (completeLength > 0) clean = start + completeLength;
+  return true;
+}
+
+void OutputWriter::GiveUp(const char* why) {
+  if (!failed) Fail(why);
+}
+
+bool OutputWriter::Close() {
+  if (target == nullptr) return !failed;
+  char why[sizeof(reason)] = "";
+  const bool closed = target->Close(why, sizeof(why));
+  target = nullptr;
+  if (!closed && !failed) {
+    failed = true;
+    std::snprintf(reason, sizeof(reason), "%s", why);
+    if (onFailure != nullptr) onFailure(reason, false);
+  }
+  return !failed;
+}
+
+void OutputWriter::Fail(const char* why) {
+  failed = true;
+  std::snprintf(reason, sizeof(reason), "%s", why);
+  // Part of a line or record reached the output: readers stop at a torn
+  // one, so it goes.
+  bool torn = false;
+  if (delivered > clean && target != nullptr) {
+    char cutWhy[sizeof(reason)] = "";
+    torn = !target->CutBack(clean, cutWhy, sizeof(cutWhy));
+  }
+  if (onFailure != nullptr) onFailure(reason, torn);
+}
+
+}  // namespace tessard
