@@ -99,10 +99,10 @@ void BM_PerDatagramPath520WithCapture(benchmark::State& state) {
   for (auto _ : state) {
     const std::uint64_t takenAt = platform::WallClockMicroseconds();
     PrepareWorkCopy(path.datagram);
-    const char* event =
+    const InspectedDatagram inspected =
         InspectGameDatagram(path.datagram, Direction::kClientToServer, path.endpoint);
     capture.RecordGame(takenAt, path.datagram, path.endpoint.Destination(),
-                       Direction::kClientToServer, event);
+                       Direction::kClientToServer, inspected);
   }
   if (!capture.Close()) state.SkipWithError(capture.Reason());
   std::filesystem::remove(file);

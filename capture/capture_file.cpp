@@ -1,7 +1,6 @@
 #include "capture/capture_file.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "platform/platform.h"
 
@@ -43,16 +42,14 @@ bool CaptureFile::Start(std::unique_ptr<OutputTarget> replacement,
 
 bool CaptureFile::Record(const CapturedDatagram& datagram) {
   if (!IsOpen() || Failed()) return false;
-  const std::size_t commentLength = datagram.comment == nullptr ? 0 : std::strlen(datagram.comment);
-  // Grows to the largest block seen and stays: no allocation per datagram.
-  const std::size_t needed = PacketBlockSize(datagram.length, commentLength);
-  if (block.size() < needed) block.resize(needed);
-  const std::size_t size = WritePacketBlock(datagram, block.data(), block.size());
-  if (size == 0) {
+  // Cleared, not freed: after the largest block so far, no allocation per
+  // datagram.
+  block.clear();
+  if (!AppendPacketBlock(datagram, block)) {
     writer.GiveUp("datagram or comment too long for a capture record");
     return false;
   }
-  const auto length = static_cast<std::uint32_t>(size);
+  const auto length = static_cast<std::uint32_t>(block.size());
   return writer.Write(block.data(), length, length);
 }
 

@@ -27,8 +27,8 @@ CapturedDatagram Sample(const std::uint8_t* payload, std::size_t length, const c
 }
 
 Bytes BlockOf(const CapturedDatagram& datagram) {
-  Bytes block(PacketBlockSize(datagram.length, 300));
-  block.resize(WritePacketBlock(datagram, block.data(), block.size()));
+  Bytes block;
+  AppendPacketBlock(datagram, block);
   return block;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "util/byte_readers.h"
+
 namespace tessard {
 namespace {
 
@@ -27,30 +29,30 @@ static_assert(kIpv4HeaderLength + kUdpHeaderLength == kFramingLength);
 
 constexpr std::size_t PaddingAfter(std::size_t length) { return (4 - length % 4) % 4; }
 
-// Appends at a cursor into memory the caller has sized beforehand.
+// Builds one block at the end of a buffer the caller owns. A block opens
+// with its type and total length and closes with the length again, so
+// that readers can walk the file both ways; both lengths are written by
+// Close, from what was built.
 class BlockBuilder {
  public:
-  explicit BlockBuilder(std::uint8_t* start) : start(start), at(start) {}
+  BlockBuilder(std::vector<std::uint8_t>& out, std::uint32_t type)
+      : out(out), start(out.size()) {
+    Little32(type);
+    Little32(0);  // the total length, once it is known
+  }
 
   void Bytes(const void* bytes, std::size_t length) {
-    if (length != 0) std::memcpy(at, bytes, length);
-    at += length;
+    const auto* first = static_cast<const std::uint8_t*>(bytes);
+    out.insert(out.end(), first, first + length);
   }
-  void Zeros(std::size_t count) {
-    std::memset(at, 0, count);
-    at += count;
-  }
-  void Little16(std::uint16_t value) {
-    *at++ = static_cast<std::uint8_t>(value);
-    *at++ = static_cast<std::uint8_t>(value >> 8);
-  }
-  void Little32(std::uint32_t value) {
-    Little16(static_cast<std::uint16_t>(value));
-    Little16(static_cast<std::uint16_t>(value >> 16));
-  }
+  void Zeros(std::size_t count) { out.resize(out.size() + count, 0); }
+  void Little16(std::uint16_t value) { PutU16(Grow(2), 0, value); }
+  void Little32(std::uint32_t value) { PutU32(Grow(4), 0, value); }
+  // IPv4 and UDP header fields are in network order.
   void Big16(std::uint16_t value) {
-    *at++ = static_cast<std::uint8_t>(value >> 8);
-    *at++ = static_cast<std::uint8_t>(value);
+    std::uint8_t* at = Grow(2);
+    at[0] = static_cast<std::uint8_t>(value >> 8);
+    at[1] = static_cast<std::uint8_t>(value);
   }
   // One option: code, length, value, padding to 32 bits.
   void Option(std::uint16_t code, const void* value, std::size_t length) {
@@ -59,62 +61,54 @@ class BlockBuilder {
     Bytes(value, length);
     Zeros(PaddingAfter(length));
   }
-  std::uint8_t* Here() const { return at; }
-  std::size_t Written() const { return static_cast<std::size_t>(at - start); }
+  // Where the next byte goes, as an offset into the buffer.
+  std::size_t Offset() const { return out.size(); }
+  std::uint8_t* At(std::size_t offset) { return out.data() + offset; }
+
+  // Ends the options and the block.
+  void Close() {
+    Little16(kEndOfOptions);
+    Little16(0);
+    const auto total = static_cast<std::uint32_t>(out.size() + 4 - start);
+    Little32(total);
+    PutU32(out.data(), static_cast<std::uint32_t>(start + 4), total);
+  }
 
  private:
-  std::uint8_t* start;
-  std::uint8_t* at;
+  std::uint8_t* Grow(std::size_t count) {
+    out.resize(out.size() + count);
+    return out.data() + out.size() - count;
+  }
+
+  std::vector<std::uint8_t>& out;
+  std::size_t start;
 };
-
-// Blocks open with their type and total length and close with the length
-// again, so that readers can walk the file both ways.
-void OpenBlock(BlockBuilder& block, std::uint32_t type, std::size_t totalLength) {
-  block.Little32(type);
-  block.Little32(static_cast<std::uint32_t>(totalLength));
-}
-
-void CloseBlock(BlockBuilder& block) {
-  block.Little16(kEndOfOptions);
-  block.Little16(0);
-  block.Little32(static_cast<std::uint32_t>(block.Written() + 4));
-}
 
 void AppendSectionHeader(std::vector<std::uint8_t>& file) {
   static constexpr char kApplication[] = "Tessard";
-  const std::size_t applicationLength = sizeof(kApplication) - 1;
-  const std::size_t size = 24 + 4 + applicationLength + PaddingAfter(applicationLength) + 4 + 4;
-  const std::size_t offset = file.size();
-  file.resize(offset + size);
-  BlockBuilder block(file.data() + offset);
-  OpenBlock(block, kSectionHeaderType, size);
+  BlockBuilder block(file, kSectionHeaderType);
   block.Little32(kByteOrderMagic);
   block.Little16(1);  // version 1.0
   block.Little16(0);
   // Section length unknown: the file grows while the relay runs.
   block.Little32(0xFFFFFFFFu);
   block.Little32(0xFFFFFFFFu);
-  block.Option(kUserApplication, kApplication, applicationLength);
-  CloseBlock(block);
+  block.Option(kUserApplication, kApplication, sizeof(kApplication) - 1);
+  block.Close();
 }
 
 void AppendInterfaceDescription(std::vector<std::uint8_t>& file, const char* name) {
-  const std::size_t nameLength = std::strlen(name);
-  const std::size_t size = 16 + 4 + nameLength + PaddingAfter(nameLength) + 8 + 4 + 4;
-  const std::size_t offset = file.size();
-  file.resize(offset + size);
-  BlockBuilder block(file.data() + offset);
-  OpenBlock(block, kInterfaceDescriptionType, size);
+  BlockBuilder block(file, kInterfaceDescriptionType);
   block.Little16(kLinkTypeIpv4);
   block.Little16(0);  // reserved
   block.Little32(0);  // snap length: none, every datagram is kept whole
-  block.Option(kInterfaceName, name, nameLength);
+  block.Option(kInterfaceName, name, std::strlen(name));
   block.Option(kTimestampResolution, &kMicroseconds, 1);
-  CloseBlock(block);
+  block.Close();
 }
 
 void WriteFraming(BlockBuilder& block, const CapturedDatagram& datagram) {
-  std::uint8_t* const ipHeader = block.Here();
+  const std::size_t ipHeader = block.Offset();
   block.Bytes("\x45\x00", 2);  // version 4, header length 5 words, no service type
   block.Big16(static_cast<std::uint16_t>(kFramingLength + datagram.length));
   block.Zeros(4);  // identification, flags and fragment offset: never fragmented
@@ -123,9 +117,9 @@ void WriteFraming(BlockBuilder& block, const CapturedDatagram& datagram) {
   block.Zeros(2);                            // checksum, filled in below
   block.Bytes(&datagram.source.address, 4);  // network order in memory already
   block.Bytes(&datagram.destination.address, 4);
-  const std::uint16_t checksum = Ipv4HeaderChecksum(ipHeader, kIpv4HeaderLength);
-  ipHeader[10] = static_cast<std::uint8_t>(checksum >> 8);
-  ipHeader[11] = static_cast<std::uint8_t>(checksum);
+  const std::uint16_t checksum = Ipv4HeaderChecksum(block.At(ipHeader), kIpv4HeaderLength);
+  block.At(ipHeader)[10] = static_cast<std::uint8_t>(checksum >> 8);
+  block.At(ipHeader)[11] = static_cast<std::uint8_t>(checksum);
 
   block.Big16(datagram.source.port);
   block.Big16(datagram.destination.port);
@@ -135,24 +129,24 @@ void WriteFraming(BlockBuilder& block, const CapturedDatagram& datagram) {
 
 }  // namespace
 
-std::vector<std::uint8_t> CaptureFileHeader() {
-  std::vector<std::uint8_t> file;
+void AppendCaptureFileHeader(std::vector<std::uint8_t>& file) {
   AppendSectionHeader(file);
   AppendInterfaceDescription(file, "game");
   AppendInterfaceDescription(file, "auxiliary");
+}
+
+std::vector<std::uint8_t> CaptureFileHeader() {
+  std::vector<std::uint8_t> file;
+  AppendCaptureFileHeader(file);
   return file;
 }
 
-std::size_t WritePacketBlock(const CapturedDatagram& datagram, std::uint8_t* out,
-                             std::size_t capacity) {
+bool AppendPacketBlock(const CapturedDatagram& datagram, std::vector<std::uint8_t>& file) {
   const std::size_t commentLength = datagram.comment == nullptr ? 0 : std::strlen(datagram.comment);
-  if (datagram.length > kMaxCapturedPayload || commentLength > kMaxCaptureComment) return 0;
-  const std::size_t size = PacketBlockSize(datagram.length, commentLength);
-  if (size > capacity) return 0;
+  if (datagram.length > kMaxCapturedPayload || commentLength > kMaxCaptureComment) return false;
 
   const std::size_t capturedLength = kFramingLength + datagram.length;
-  BlockBuilder block(out);
-  OpenBlock(block, kEnhancedPacketType, size);
+  BlockBuilder block(file, kEnhancedPacketType);
   block.Little32(static_cast<std::uint32_t>(datagram.interface));
   block.Little32(static_cast<std::uint32_t>(datagram.timestampMicroseconds >> 32));
   block.Little32(static_cast<std::uint32_t>(datagram.timestampMicroseconds));
@@ -163,11 +157,11 @@ std::size_t WritePacketBlock(const CapturedDatagram& datagram, std::uint8_t* out
   block.Zeros(PaddingAfter(capturedLength));
 
   std::uint8_t flags[4];
-  BlockBuilder(flags).Little32(static_cast<std::uint32_t>(datagram.direction));
+  PutU32(flags, 0, static_cast<std::uint32_t>(datagram.direction));
   block.Option(kPacketFlags, flags, sizeof(flags));
   if (commentLength != 0) block.Option(kComment, datagram.comment, commentLength);
-  CloseBlock(block);
-  return size;
+  block.Close();
+  return true;
 }
 
 std::uint16_t Ipv4HeaderChecksum(const std::uint8_t* header, std::size_t length) {

@@ -44,23 +44,15 @@ constexpr std::size_t kMaxCapturedPayload = 65535 - kFramingLength;
 // An option's length field is 16 bits wide.
 constexpr std::size_t kMaxCaptureComment = 65535;
 
-// The section header and the two interface descriptions ("game",
-// "auxiliary"): the bytes every capture file starts with.
+// Appends the section header and the two interface descriptions ("game",
+// "auxiliary") to file: the bytes every capture file starts with.
+void AppendCaptureFileHeader(std::vector<std::uint8_t>& file);
+// The same bytes on their own.
 std::vector<std::uint8_t> CaptureFileHeader();
 
-// The size of the packet block for a payload and a comment of these
-// lengths (commentLength 0: no comment).
-constexpr std::size_t PacketBlockSize(std::size_t payloadLength, std::size_t commentLength) {
-  const auto padded = [](std::size_t length) { return (length + 3) & ~std::size_t{3}; };
-  const std::size_t commentOption = commentLength == 0 ? 0 : 4 + padded(commentLength);
-  return 28 + padded(kFramingLength + payloadLength) + 8 + commentOption + 4 + 4;
-}
-
-// Writes the datagram's packet block into out, which holds capacity
-// bytes: its size, or 0 (nothing written) when the payload or the comment
-// is too long or the block does not fit.
-std::size_t WritePacketBlock(const CapturedDatagram& datagram, std::uint8_t* out,
-                             std::size_t capacity);
+// Appends the datagram's packet block to file. False, with nothing
+// appended, when the payload or the comment is too long for a block.
+bool AppendPacketBlock(const CapturedDatagram& datagram, std::vector<std::uint8_t>& file);
 
 // The IPv4 header checksum of header (its checksum field included as it
 // stands): the one's complement of the one's complement sum of its 16-bit

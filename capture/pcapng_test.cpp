@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace tessard {
@@ -19,8 +21,8 @@ std::uint32_t Address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8
 }
 
 Bytes Block(const CapturedDatagram& datagram) {
-  Bytes block(PacketBlockSize(datagram.length, 256));
-  block.resize(WritePacketBlock(datagram, block.data(), block.size()));
+  Bytes block;
+  EXPECT_TRUE(AppendPacketBlock(datagram, block));
   return block;
 }
 
@@ -71,26 +73,36 @@ TEST(Pcapng, PacketBlockFramesThePayloadAndPadsOddLengths) {
       0x01, 0x00, 0x05, 0x00, 'a', 'b', 'c', 'd', 'e', 0x00, 0x00, 0x00,       // comment
       0x00, 0x00, 0x00, 0x00, 0x58, 0x00, 0x00, 0x00};
   EXPECT_EQ(Block(datagram), expected);
-  EXPECT_EQ(PacketBlockSize(3, 5), expected.size());
 }
 
-TEST(Pcapng, RefusesWhatDoesNotFit) {
+// Blocks are appended to what the buffer holds, and one that cannot be
+// built appends nothing.
+TEST(Pcapng, AppendsToTheCallersBufferAndRefusesWhatDoesNotFit) {
   std::vector<std::uint8_t> payload(kMaxCapturedPayload + 1, 0x5A);
   CapturedDatagram datagram;
   datagram.payload = payload.data();
   datagram.length = payload.size();
-  std::vector<std::uint8_t> out(PacketBlockSize(payload.size(), 0), 0xEE);
-  EXPECT_EQ(WritePacketBlock(datagram, out.data(), out.size()), 0u);
+  Bytes file = CaptureFileHeader();
+  const std::size_t headerSize = file.size();
+  EXPECT_FALSE(AppendPacketBlock(datagram, file));
+  EXPECT_EQ(file, CaptureFileHeader());
 
   datagram.length = kMaxCapturedPayload;  // IPv4 total length 65535
-  ASSERT_EQ(WritePacketBlock(datagram, out.data(), out.size()),
-            PacketBlockSize(datagram.length, 0));
-  EXPECT_EQ(out[31], 0xFF);  // low byte of the IPv4 total length
+  ASSERT_TRUE(AppendPacketBlock(datagram, file));
+  EXPECT_EQ(file[headerSize + 31], 0xFF);  // low byte of the IPv4 total length
+  const std::size_t firstEnd = file.size();
 
-  datagram.length = 10;
-  out.assign(PacketBlockSize(10, 0) - 1, 0xEE);
-  EXPECT_EQ(WritePacketBlock(datagram, out.data(), out.size()), 0u);
-  EXPECT_EQ(out, std::vector<std::uint8_t>(out.size(), 0xEE));
+  const std::string tooLong(kMaxCaptureComment + 1, 'c');
+  datagram.length = 3;
+  datagram.comment = tooLong.c_str();
+  EXPECT_FALSE(AppendPacketBlock(datagram, file));
+  EXPECT_EQ(file.size(), firstEnd);
+  datagram.comment = "x";
+  ASSERT_TRUE(AppendPacketBlock(datagram, file));
+  EXPECT_TRUE(std::equal(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(headerSize),
+                         CaptureFileHeader().begin()));
+  EXPECT_EQ(Bytes(file.begin() + static_cast<std::ptrdiff_t>(firstEnd), file.end()),
+            Block(datagram));
 }
 
 TEST(Pcapng, Ipv4HeaderChecksum) {

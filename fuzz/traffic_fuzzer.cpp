@@ -80,9 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Datagram datagram(client, data + at, static_cast<std::int32_t>(length));
     at += length;
     PrepareWorkCopy(datagram);
+    const InspectedDatagram inspected = InspectGameDatagram(datagram, direction, sockets.sender);
     dumped.push_back(ParsedDump{
-        direction, std::vector<std::uint8_t>(workCopy.bytes, workCopy.bytes + workCopy.length)});
-    InspectGameDatagram(datagram, direction, sockets.sender);
+        direction,
+        std::vector<std::uint8_t>(inspected.payload, inspected.payload + inspected.length)});
   }
   FlushLog();
   SetLogWriter(nullptr);

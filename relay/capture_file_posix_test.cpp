@@ -52,7 +52,9 @@ TEST_F(CaptureFileTest, AWriteCutShortLeavesOnlyWholeBlocksAndNothingAfter) {
   const CapturedDatagram datagram = Datagram(CaptureInterface::kGame, CaptureDirection::kOutbound,
                                              client, server, payload, nullptr);
   const std::size_t header = CaptureFileHeader().size();
-  const std::size_t block = PacketBlockSize(payload.size(), 0);
+  std::vector<std::uint8_t> blockBytes;
+  AppendPacketBlock(datagram, blockBytes);
+  const std::size_t block = blockBytes.size();
 
   // Past the limit a write takes what fits, and the next one fails with
   // EFBIG (and SIGXFSZ, ignored here), as on a disk that fills up.
@@ -97,7 +99,13 @@ TEST_F(CaptureFileTest, ARelayCaptureTellsItsFirstFailedWriteOnly) {
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
   const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
   rlimit limited = saved;
-  limited.rlim_cur = CaptureFileHeader().size() + PacketBlockSize(payload.size(), 0) + 10;
+  // The header and one record fit, with room for part of the next.
+  std::vector<std::uint8_t> wholeFile = CaptureFileHeader();
+  CapturedDatagram record;
+  record.payload = payload.data();
+  record.length = payload.size();
+  AppendPacketBlock(record, wholeFile);
+  limited.rlim_cur = wholeFile.size() + 10;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
 
   failuresTold = 0;
@@ -114,7 +122,7 @@ TEST_F(CaptureFileTest, ARelayCaptureTellsItsFirstFailedWriteOnly) {
   EXPECT_TRUE(opened);
   EXPECT_EQ(failuresTold, 1);
   EXPECT_FALSE(whole);
-  EXPECT_EQ(fs::file_size(path), CaptureFileHeader().size() + PacketBlockSize(payload.size(), 0));
+  EXPECT_EQ(fs::file_size(path), wholeFile.size());
 }
 
 std::string Text(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }

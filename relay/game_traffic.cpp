@@ -11,9 +11,17 @@ namespace tessard {
 
 bool decryptionEnabled = false;
 SessionCipher sessionCipher;
-WorkCopy workCopy;
 
 namespace {
+
+// The private copy of the current game datagram. A datagram overwrites
+// only as many bytes as it has.
+struct WorkCopy {
+  std::uint8_t bytes[kMaxDatagramSize];
+  std::int32_t length;
+};
+
+WorkCopy workCopy;
 
 constexpr std::uint8_t kKeyRequest = 0x01;
 constexpr std::uint8_t kKeyResponse = 0x02;
@@ -92,13 +100,13 @@ void PrepareWorkCopy(const Datagram& datagram) {
   }
 }
 
-const char* InspectGameDatagram(const Datagram& datagram, Direction direction,
-                                UdpEndpoint& endpoint) {
+InspectedDatagram InspectGameDatagram(const Datagram& datagram, Direction direction,
+                                      UdpEndpoint& endpoint) {
   const char* event = direction == Direction::kServerToClient
                           ? InspectFromServer(datagram, endpoint)
                           : InspectFromClient(datagram, endpoint);
   DumpPacket(direction, workCopy.bytes, workCopy.length);
-  return event;
+  return {workCopy.bytes, workCopy.length, event};
 }
 
 void FinishInspection() { FlushLog(); }

@@ -13,17 +13,23 @@
 
 namespace tessard {
 
-// The private copy of the current game datagram: decrypted, inspected and
-// dumped, never sent. A datagram overwrites only as many bytes as it has.
-struct WorkCopy {
-  std::uint8_t bytes[kMaxDatagramSize];
-  std::int32_t length;
-};
-
-// The process-wide inspection state.
+// The process-wide inspection state. The working copy of the current
+// datagram, decrypted, inspected and dumped but never sent, is the
+// inspection's own: others see it through what InspectGameDatagram returns.
 extern bool decryptionEnabled;
 extern SessionCipher sessionCipher;
-extern WorkCopy workCopy;
+
+// What the inspection made of a game datagram: its payload as the dump
+// shows it (decrypted while decryption was enabled), valid until the next
+// datagram is prepared, and the event it brought about, in the words of
+// its log line without the tag and the line end ("SubSpace decryption
+// enabled."), or nullptr when there was none, valid until the next
+// inspection.
+struct InspectedDatagram {
+  const std::uint8_t* payload;
+  std::int32_t length;
+  const char* event;
+};
 
 // Copies the datagram into the working copy and decrypts it there while
 // decryption is enabled. Called right after the datagram is received.
@@ -31,12 +37,9 @@ void PrepareWorkCopy(const Datagram& datagram);
 
 // Follows the key exchange and logs the working copy. Called right after
 // the datagram was forwarded through endpoint, whose destination still
-// names where it went; a disconnect is sent there a second time. Returns
-// the event the datagram brought about, in the words of its log line
-// without the tag and the line end ("SubSpace decryption enabled."), or
-// nullptr when there was none; the text lasts until the next call.
-const char* InspectGameDatagram(const Datagram& datagram, Direction direction,
-                                UdpEndpoint& endpoint);
+// names where it went; a disconnect is sent there a second time.
+InspectedDatagram InspectGameDatagram(const Datagram& datagram, Direction direction,
+                                      UdpEndpoint& endpoint);
 
 // Writes out everything logged so far. Called once, at stop.
 void FinishInspection();

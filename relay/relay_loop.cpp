@@ -56,9 +56,9 @@ bool RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCaptu
     PrepareWorkCopy(*datagram);
     const Direction direction =
         Forward(*datagram, gameEndpoint, clientGameAddress, serverGameAddress);
-    const char* event = InspectGameDatagram(*datagram, direction, gameEndpoint);
+    const InspectedDatagram inspected = InspectGameDatagram(*datagram, direction, gameEndpoint);
     if (capture != nullptr) {
-      capture->RecordGame(takenAt, *datagram, gameEndpoint.Destination(), direction, event);
+      capture->RecordGame(takenAt, *datagram, gameEndpoint.Destination(), direction, inspected);
     }
     carried = true;
   }

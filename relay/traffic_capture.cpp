@@ -1,7 +1,5 @@
 #include "relay/traffic_capture.h"
 
-#include "relay/game_traffic.h"
-
 namespace tessard {
 namespace {
 
@@ -22,12 +20,12 @@ void TrafficCapture::Start(std::unique_ptr<OutputTarget> target,
 
 void TrafficCapture::RecordGame(std::uint64_t receivedAt, const Datagram& datagram,
                                 const NetAddress& destination, Direction direction,
-                                const char* event) {
+                                const InspectedDatagram& inspected) {
   CapturedDatagram record;
   record.interface = CaptureInterface::kGame;
-  record.payload = workCopy.bytes;
-  record.length = static_cast<std::size_t>(workCopy.length);
-  record.comment = event;
+  record.payload = inspected.payload;
+  record.length = static_cast<std::size_t>(inspected.length);
+  record.comment = inspected.event;
   Record(record, receivedAt, datagram.source, destination, direction);
 }
 

@@ -10,6 +10,7 @@
 #include "log/direction.h"
 #include "net/datagram.h"
 #include "net/net_address.h"
+#include "relay/game_traffic.h"
 
 namespace tessard {
 
@@ -26,11 +27,11 @@ class TrafficCapture {
   bool IsOpen() const { return file.IsOpen(); }
   const char* Reason() const { return file.Reason(); }
 
-  // A game datagram just carried: its payload is the working copy as its
-  // dump shows it, its comment the event its inspection logged (nullptr:
-  // none). destination is where the relay sent it.
+  // A game datagram just carried, with the payload its inspection dumped
+  // and the event it logged as the record's comment. destination is where
+  // the relay sent it.
   void RecordGame(std::uint64_t receivedAt, const Datagram& datagram, const NetAddress& destination,
-                  Direction direction, const char* event);
+                  Direction direction, const InspectedDatagram& inspected);
   // An auxiliary datagram just carried, its bytes as they travelled.
   void RecordAuxiliary(std::uint64_t receivedAt, const Datagram& datagram,
                        const NetAddress& destination, Direction direction);

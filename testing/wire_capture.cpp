@@ -33,9 +33,7 @@ void WireCapture::Add(const CaptureEndpoint& from, const CaptureEndpoint& to,
   datagram.destination = to;
   datagram.payload = reinterpret_cast<const std::uint8_t*>(bytes.data());
   datagram.length = bytes.size();
-  const std::size_t offset = file.size();
-  file.resize(offset + PacketBlockSize(bytes.size(), 0));
-  file.resize(offset + WritePacketBlock(datagram, file.data() + offset, file.size() - offset));
+  AppendPacketBlock(datagram, file);
 }
 
 }  // namespace tessard::testing

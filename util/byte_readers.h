@@ -1,5 +1,6 @@
-// Little-endian reads (and the one write) at any byte offset of a buffer,
-// aligned or not. They check nothing: the bytes must exist.
+// Little-endian reads and writes at any byte offset of a buffer, aligned
+// or not: the one home of the byte order of game packets and capture
+// files. They check nothing: the bytes must exist.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,13 @@ inline void PutU32(std::uint8_t* buffer, std::uint32_t offset, std::uint32_t val
   p[1] = static_cast<std::uint8_t>(value >> 8);
   p[2] = static_cast<std::uint8_t>(value >> 16);
   p[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+// Stores value at buffer + offset as 16 bits, little-endian: GetU16 reads it back.
+inline void PutU16(std::uint8_t* buffer, std::uint32_t offset, std::uint16_t value) {
+  std::uint8_t* p = buffer + offset;
+  p[0] = static_cast<std::uint8_t>(value);
+  p[1] = static_cast<std::uint8_t>(value >> 8);
 }
 
 }  // namespace tessard
