@@ -26,8 +26,9 @@ run: build
 test: build
 	ctest --preset $(PRESET)
 
-# The benchmarks, the relay latency tool and the idle-CPU reading, on the
-# default (optimised) preset; see BENCHMARKS.md.
+# The benchmarks, the relay latency tool, the relay beside socat and a
+# minimal relay (about 90 s), and the idle-CPU reading, on the default
+# (optimised) preset; see BENCHMARKS.md.
 .PHONY: bench
 BENCH_DIR := build/default
 bench:
@@ -37,6 +38,7 @@ bench:
 	$(BENCH_DIR)/bench/log_bench
 	$(BENCH_DIR)/bench/util_bench
 	$(BENCH_DIR)/bench/relay_latency 30 40
+	$(BENCH_DIR)/bench/relay_compare
 	bench/idle_cpu.sh $(BENCH_DIR)/relay/tessard 10
 
 clean:

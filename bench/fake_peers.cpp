@@ -260,12 +260,17 @@ double SendPaced(Lane& lane, const std::vector<Way>& ways, int rate, double seco
 
 void SendSpread(const std::vector<Lane*>& lanes, int rate, int seconds, std::size_t bytes) {
   const std::int64_t period = 1000000000 / rate;
-  const auto slots = static_cast<std::int64_t>(lanes.size() * 2);
+  const auto count = static_cast<std::int64_t>(lanes.size());
   const std::int64_t start = NowNanoseconds() + 1000000;
   for (std::int64_t i = 0; i < static_cast<std::int64_t>(rate) * seconds; ++i) {
-    for (std::int64_t slot = 0; slot < slots; ++slot) {
-      SleepUntil(start + i * period + slot * period / slots);
-      lanes[static_cast<std::size_t>(slot / 2)]->Send(slot % 2 == 0 ? kUp : kDown, bytes);
+    // Each lane's answer goes half a period after its request, as in
+    // relay_latency: a relay that takes one game datagram a pass would
+    // otherwise hold the second of two close ones for a whole pass.
+    for (std::int64_t slot = 0; slot < 2 * count; ++slot) {
+      const std::int64_t lane = slot % count;
+      const bool answer = slot >= count;
+      SleepUntil(start + i * period + (answer ? period / 2 : 0) + lane * period / (2 * count));
+      lanes[static_cast<std::size_t>(lane)]->Send(answer ? kDown : kUp, bytes);
     }
   }
 }

@@ -98,8 +98,9 @@ double SendPaced(Lane& lane, const std::vector<Way>& ways, int rate, double seco
                  std::size_t bytes);
 
 // Sends rate datagrams a second each way on every lane for the given
-// time, each at its own moment: the period is split evenly among the
-// lanes' two ways, so no two datagrams are in flight at once.
+// time, each at its own moment: the lanes' requests spread over the first
+// half of the period and their answers over the second, so no two
+// datagrams are in flight at once.
 void SendSpread(const std::vector<Lane*>& lanes, int rate, int seconds, std::size_t bytes);
 
 // Waits until the lanes have received nothing more for quietMs, at most
