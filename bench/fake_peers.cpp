@@ -236,8 +236,8 @@ void Receiver::Run() {
   }
 }
 
-double SendPaced(Lane& lane, const std::vector<Way>& ways, int rate, double seconds,
-                 std::size_t bytes) {
+double SendPaced(const std::vector<Lane*>& lanes, const std::vector<Way>& ways, int rate,
+                 double seconds, std::size_t bytes) {
   const auto total = static_cast<std::uint64_t>(rate * seconds);
   const std::int64_t start = NowNanoseconds();
   const std::int64_t giveUp = start + static_cast<std::int64_t>((seconds + 2) * 1e9);
@@ -249,7 +249,9 @@ double SendPaced(Lane& lane, const std::vector<Way>& ways, int rate, double seco
     const auto due = std::min<std::uint64_t>(
         total, static_cast<std::uint64_t>(static_cast<double>(now - start) * rate / 1e9) + 1);
     for (; done < due; ++done) {
-      for (const Way way : ways) lane.Send(way, bytes);
+      for (Lane* lane : lanes) {
+        for (const Way way : ways) lane->Send(way, bytes);
+      }
     }
     Pause(50000);
     now = NowNanoseconds();

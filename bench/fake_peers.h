@@ -91,11 +91,11 @@ class Receiver {
 };
 
 // Sends rate datagrams a second of the given size each way in ways (up,
-// down or both, interleaved) for the given time, in small batches against
-// the steady clock; gives up 2 s after the time if it falls behind. The
-// achieved rate each way.
-double SendPaced(Lane& lane, const std::vector<Way>& ways, int rate, double seconds,
-                 std::size_t bytes);
+// down or both, interleaved) on every lane for the given time, in small
+// batches against the steady clock; gives up 2 s after the time if it
+// falls behind. The achieved rate each way on each lane.
+double SendPaced(const std::vector<Lane*>& lanes, const std::vector<Way>& ways, int rate,
+                 double seconds, std::size_t bytes);
 
 // Sends rate datagrams a second each way on every lane for the given
 // time, each at its own moment: the lanes' requests spread over the first
