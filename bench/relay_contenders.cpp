@@ -91,7 +91,8 @@ bool Contender::Spawn(const std::vector<std::string>& arguments) {
     close(pipeEnds[0]);
     close(pipeEnds[1]);
     std::vector<char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     execvp(argv[0], argv.data());
     _exit(127);
@@ -153,8 +154,7 @@ std::int64_t Contender::CpuNanoseconds() const {
 std::int64_t Contender::CpuTicks() const {
   std::int64_t total = 0;
   for (const Process& process : processes_) {
-    const std::string stat =
-        ReadWholeFile("/proc/" + std::to_string(process.pid) + "/stat");
+    const std::string stat = ReadWholeFile("/proc/" + std::to_string(process.pid) + "/stat");
     // Fields 14 and 15, utime and stime, counted after the command name,
     // which is in parentheses and may hold spaces.
     const std::size_t close = stat.rfind(')');
