@@ -27,7 +27,7 @@ test: build
 	ctest --preset $(PRESET)
 
 # The benchmarks, the relay latency tool, the relay beside socat and a
-# minimal relay (about 90 s), and the idle-CPU reading, on the default
+# minimal relay (under two minutes), and the idle-CPU reading, on the default
 # (optimised) preset; see BENCHMARKS.md.
 .PHONY: bench
 BENCH_DIR := build/default
