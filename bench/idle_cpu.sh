@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# CPU time of an idle relay, read from /proc over a few seconds.
+# CPU time and wake-ups of an idle relay, read from /proc over a few seconds.
 # Usage: bench/idle_cpu.sh path/to/tessard [seconds]
 set -euo pipefail
 tessard=$(realpath "$1")
@@ -25,13 +25,18 @@ if ! kill -0 "$pid" 2>/dev/null; then
   exit 1
 fi
 ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
+# Each time the relay gives up the processor to wait is a wake-up to come.
+wakeups() { awk '/^voluntary_ctxt_switches/ {print $2}' "/proc/$pid/status"; }
 hz=$(getconf CLK_TCK)
 before=$(ticks)
+woken_before=$(wakeups)
 start=$(date +%s.%N)
 sleep "$seconds"
 after=$(ticks)
+woken_after=$(wakeups)
 end=$(date +%s.%N)
-awk -v t=$((after - before)) -v hz="$hz" -v s="$start" -v e="$end" \
+awk -v t=$((after - before)) -v w=$((woken_after - woken_before)) -v hz="$hz" \
+  -v s="$start" -v e="$end" \
   'BEGIN { cpu = t / hz; wall = e - s;
-           printf "idle relay: %.3f s CPU over %.2f s wall = %.3f%% of one core\n",
-                  cpu, wall, 100 * cpu / wall }'
+           printf "idle relay: %.3f s CPU over %.2f s wall = %.3f%% of one core, %.0f wake-ups a second\n",
+                  cpu, wall, 100 * cpu / wall, w / wall }'

@@ -54,4 +54,11 @@ std::uint16_t UdpEndpoint::LocalPort() const {
   return socketHandle == platform::kInvalidSocket ? 0 : platform::LocalPort(socketHandle);
 }
 
+bool WaitForDatagram(const UdpEndpoint& first, const UdpEndpoint& second,
+                     std::uint32_t milliseconds) {
+  const platform::ReadinessWatch watches[] = {{first.socketHandle, first.readinessEvent},
+                                              {second.socketHandle, second.readinessEvent}};
+  return platform::WaitForReadable(watches, 2, milliseconds);
+}
+
 }  // namespace tessard

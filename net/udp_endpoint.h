@@ -44,10 +44,20 @@ class UdpEndpoint {
   // The bound port in host order, 0 when there is none.
   std::uint16_t LocalPort() const;
 
+  friend bool WaitForDatagram(const UdpEndpoint& first, const UdpEndpoint& second,
+                              std::uint32_t milliseconds);
+
  private:
   platform::SocketHandle socketHandle = platform::kInvalidSocket;
   platform::EventHandle readinessEvent = nullptr;
   NetAddress destination;
 };
+
+// Waits until a datagram is queued on either endpoint, a stop is requested
+// or milliseconds pass, whichever comes first; one queued before the call
+// ends it at once. An endpoint that is not bound is not waited on. True
+// when a datagram is waiting.
+bool WaitForDatagram(const UdpEndpoint& first, const UdpEndpoint& second,
+                     std::uint32_t milliseconds);
 
 }  // namespace tessard

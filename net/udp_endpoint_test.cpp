@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 #include "testing/loopback.h"
@@ -97,6 +99,60 @@ TEST_F(UdpEndpointTest, SendsToWhateverDestinationItHoldsNow) {
   ASSERT_TRUE(SendSized(3, 7));
   EXPECT_NE(ReceiveWithin(second, kWaitMs), nullptr);
   EXPECT_EQ(ReceiveWithin(receiver, kQuietMs), nullptr);
+}
+
+// Loose bounds: the wait must end when a datagram comes, long before its
+// time-out, and must not end early when none does (as a wait on a
+// readiness event that is never reset would, after the first datagram).
+TEST_F(UdpEndpointTest, WaitForDatagramEndsWhenOneIsQueuedOrAtItsTimeOut) {
+  UdpEndpoint other;
+  other.Open(0);
+  ASSERT_TRUE(other.IsBound());
+  const auto elapsedMs = [](auto start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+  };
+  // Both endpoints watched, the datagram sent to each in turn, and to both
+  // orders of the arguments.
+  for (const bool toReceiver : {true, false}) {
+    SCOPED_TRACE(toReceiver ? "datagram to the first endpoint" : "datagram to the second");
+    UdpEndpoint& target = toReceiver ? receiver : other;
+    sender.SetDestination(LoopbackAddress(), target.LocalPort());
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(WaitForDatagram(receiver, other, 200));
+    EXPECT_GE(elapsedMs(start), 150);
+    EXPECT_LT(elapsedMs(start), 2000);
+
+    // Arriving during the wait.
+    std::thread late([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      SendSized(3, 1);
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WaitForDatagram(receiver, other, 5000));
+    EXPECT_LT(elapsedMs(start), 2500);
+    late.join();
+    EXPECT_NE(target.Receive(), nullptr) << "the wait must leave the datagram receivable";
+
+    // Queued before the wait, behind one already taken: the event that the
+    // first one signalled may be reset, but the second is not missed.
+    ASSERT_TRUE(SendSized(4, 2));
+    ASSERT_TRUE(SendSized(5, 3));
+    ASSERT_NE(ReceiveWithin(target, kWaitMs), nullptr);
+    start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WaitForDatagram(other, receiver, 5000));
+    EXPECT_LT(elapsedMs(start), 1000);
+    auto second = target.Receive();
+    ASSERT_NE(second, nullptr) << "the wait must leave the datagram receivable";
+    EXPECT_EQ(second->length, 5);
+
+    // Emptied again: the wait lasts its time-out once more.
+    EXPECT_EQ(target.Receive(), nullptr);
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(WaitForDatagram(other, receiver, 200));
+    EXPECT_GE(elapsedMs(start), 150);
+  }
 }
 
 }  // namespace

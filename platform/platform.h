@@ -65,6 +65,17 @@ void SelectForReading(SocketHandle socket, EventHandle event);
 bool WaitReadable(SocketHandle socket, EventHandle event);
 void CloseReadinessEvent(EventHandle event);
 
+// One socket and its readiness event, watched between the relay's passes.
+struct ReadinessWatch {
+  SocketHandle socket;
+  EventHandle event;  // nullptr: the socket is not watched
+};
+// Waits until a datagram is queued on one of the watched sockets, a stop is
+// requested, or milliseconds pass, whichever comes first (alertable). A
+// datagram that arrived before the call ends it at once. True when one is
+// waiting. Afterwards each event still means what WaitReadable asks of it.
+bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds);
+
 std::uint16_t HostToNetwork16(std::uint16_t value);
 std::uint16_t NetworkToHost16(std::uint16_t value);
 
@@ -102,11 +113,6 @@ FileAccess CheckReadable(const char* path, char* reason, std::uint32_t reasonSiz
 std::uint32_t TickCount();
 // SleepEx(milliseconds, TRUE).
 void SleepAlertable(std::uint32_t milliseconds);
-// For the relay loop's life: sleeps end as close to their time as the
-// system allows (Windows: a 1 ms timer resolution; Linux: the least timer
-// slack). End undoes what Begin did.
-void BeginFinePassTiming();
-void EndFinePassTiming();
 
 // The keyboard. StartKeyboardWatch puts a terminal into non-canonical,
 // no-echo mode (undone by StopKeyboardWatch and at every normal exit).

@@ -2,15 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <vector>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 namespace tessard::platform {
 namespace {
@@ -77,34 +72,6 @@ TEST(Platform, WallClockCountsMicrosecondsSince1970) {
   // Two clocks of the same time, read a moment apart; a second of slack.
   EXPECT_GE(now + 1000000, static_cast<std::uint64_t>(before));
   EXPECT_LE(now, static_cast<std::uint64_t>(after) + 1000000);
-}
-
-// The relay's pause is a 10 ms sleep; at Windows' default timer resolution
-// it would last about 15.6 ms. The median of several bears the odd late
-// wake-up on a busy machine.
-TEST(Platform, FinePassTimingMakesTenMillisecondSleepsLastAboutTen) {
-#ifdef __linux__
-  const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-#endif
-  BeginFinePassTiming();
-#ifdef __linux__
-  EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 1);
-#endif
-  std::vector<double> milliseconds;
-  for (int i = 0; i < 9; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    SleepAlertable(10);
-    milliseconds.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-            .count());
-  }
-  EndFinePassTiming();
-  std::sort(milliseconds.begin(), milliseconds.end());
-  EXPECT_GE(milliseconds.front(), 9.0);
-  EXPECT_LT(milliseconds[milliseconds.size() / 2], 13.0);
-#ifdef __linux__
-  EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), slack);
-#endif
 }
 
 }  // namespace

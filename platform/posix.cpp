@@ -13,9 +13,6 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 #include <atomic>
 #include <cerrno>
@@ -241,6 +238,23 @@ bool WaitReadable(SocketHandle socket, EventHandle event) {
 
 void CloseReadinessEvent(EventHandle) {}
 
+// poll() is level-triggered: a datagram queued before the call is seen by
+// it, so none waits for the time-out. A stop signal ends it with EINTR; one
+// that lands between the loop's test and this call waits at most the
+// time-out.
+bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds) {
+  constexpr int kMostWatched = 8;
+  pollfd watched[kMostWatched];
+  nfds_t watchedCount = 0;
+  for (int i = 0; i < count && watchedCount < kMostWatched; ++i) {
+    if (watches[i].event == nullptr) continue;
+    watched[watchedCount++] = {Descriptor(watches[i].socket), POLLIN, 0};
+  }
+  if (stopRequested != 0) return false;
+  const int ready = ::poll(watched, watchedCount, static_cast<int>(milliseconds));
+  return ready > 0;
+}
+
 std::uint16_t HostToNetwork16(std::uint16_t value) { return htons(value); }
 
 std::uint16_t NetworkToHost16(std::uint16_t value) { return ntohs(value); }
@@ -325,30 +339,6 @@ void SleepAlertable(std::uint32_t milliseconds) {
   pause.tv_sec = milliseconds / 1000;
   pause.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
   ::nanosleep(&pause, nullptr);  // a stop signal may cut it short, as it should
-}
-
-#ifdef __linux__
-namespace {
-int savedTimerSlack = -1;  // nanoseconds; -1 while Begin is not in force
-}  // namespace
-#endif
-
-// Linux lets a sleeping thread wake up to its timer slack (50 us by
-// default) late, so that wake-ups can be batched; every pass of the relay
-// ends in a sleep, so the slack adds to every datagram's wait.
-void BeginFinePassTiming() {
-#ifdef __linux__
-  const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-  if (slack >= 0 && ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0) savedTimerSlack = slack;
-#endif
-}
-
-void EndFinePassTiming() {
-#ifdef __linux__
-  if (savedTimerSlack < 0) return;
-  ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(savedTimerSlack), 0, 0, 0);
-  savedTimerSlack = -1;
-#endif
 }
 
 void StartKeyboardWatch() {

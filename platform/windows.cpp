@@ -11,8 +11,6 @@
 #include <sys/stat.h>
 #include <windows.h>
 #include <winsock2.h>
-// After windows.h, which it needs.
-#include <mmsystem.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -32,7 +30,13 @@ static_assert(kOpenFlags == 0x8102 && kOpenMode == 0x180);
 SOCKET Native(SocketHandle socket) { return static_cast<SOCKET>(socket); }
 
 volatile LONG stopRequested = 0;
+HANDLE stopEvent = nullptr;  // set with stopRequested, so that a wait ends at once
 HANDLE processEnding = nullptr;
+
+void RequestStop() {
+  InterlockedExchange(&stopRequested, 1);
+  if (stopEvent != nullptr) SetEvent(stopEvent);
+}
 
 void SignalProcessEnding() {
   if (processEnding != nullptr) SetEvent(processEnding);
@@ -42,12 +46,12 @@ BOOL WINAPI OnConsoleControl(DWORD controlType) {
   switch (controlType) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-      InterlockedExchange(&stopRequested, 1);
+      RequestStop();
       return TRUE;
     case CTRL_CLOSE_EVENT:
       // Windows ends the process as soon as this returns: give the loop
       // the time to write the stored log out first.
-      InterlockedExchange(&stopRequested, 1);
+      RequestStop();
       if (processEnding != nullptr) WaitForSingleObject(processEnding, 4500);
       return TRUE;
     default:
@@ -150,6 +154,41 @@ bool WaitReadable(SocketHandle, EventHandle event) {
   return WSAWaitForMultipleEvents(1, events, FALSE, 0, TRUE) == WSA_WAIT_EVENT_0;
 }
 
+// The endpoint never resets its event, so a wait on it as it stands would
+// return at once forever after the first datagram: each watched event is
+// reset here first, then the socket's queue asked directly. No datagram
+// waits for the time-out. Winsock signals the event when a datagram
+// arrives while FD_READ is enabled, and every recvfrom enables it again.
+// A datagram whose signal the reset cleared is still queued, so the
+// question finds it, and its event is set again for the endpoint's own
+// zero time-out test. A socket found empty has had every datagram it
+// signalled read by a recvfrom, so FD_READ is enabled and the next
+// arrival signals the event during the wait.
+bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds) {
+  WSAEVENT events[WSA_MAXIMUM_WAIT_EVENTS];
+  DWORD eventCount = 0;
+  if (stopEvent != nullptr) events[eventCount++] = stopEvent;
+  for (int i = 0; i < count && eventCount < WSA_MAXIMUM_WAIT_EVENTS; ++i) {
+    const auto event = static_cast<WSAEVENT>(watches[i].event);
+    if (event == nullptr) continue;
+    WSAResetEvent(event);
+    u_long queued = 0;
+    if (ioctlsocket(Native(watches[i].socket), FIONREAD, &queued) == 0 && queued > 0) {
+      WSASetEvent(event);
+      return true;
+    }
+    events[eventCount++] = event;
+  }
+  if (InterlockedCompareExchange(&stopRequested, 0, 0) != 0) return false;
+  if (eventCount == 0) {
+    SleepEx(milliseconds, TRUE);
+    return false;
+  }
+  const DWORD result = WSAWaitForMultipleEvents(eventCount, events, FALSE, milliseconds, TRUE);
+  const DWORD firstSocket = stopEvent != nullptr ? 1 : 0;
+  return result >= WSA_WAIT_EVENT_0 + firstSocket && result < WSA_WAIT_EVENT_0 + eventCount;
+}
+
 void CloseReadinessEvent(EventHandle event) {
   if (event != nullptr) WSACloseEvent(static_cast<WSAEVENT>(event));
 }
@@ -210,24 +249,6 @@ std::uint32_t TickCount() { return GetTickCount(); }
 
 void SleepAlertable(std::uint32_t milliseconds) { SleepEx(milliseconds, TRUE); }
 
-// At the default timer resolution of 15.6 ms, SleepEx(10) lasts about
-// 15.6 ms: the loop would make about 64 passes a second instead of 100,
-// carrying that many datagrams per port pair and adding up to 15.6 ms to
-// each. timeBeginPeriod(1) makes the 10 ms pause last 10 ms for as long as
-// the loop runs; timeEndPeriod(1) gives the resolution back.
-namespace {
-bool finePassTiming = false;
-}  // namespace
-
-void BeginFinePassTiming() {
-  if (!finePassTiming) finePassTiming = timeBeginPeriod(1) == TIMERR_NOERROR;
-}
-
-void EndFinePassTiming() {
-  if (finePassTiming) timeEndPeriod(1);
-  finePassTiming = false;
-}
-
 void StartKeyboardWatch() {}
 
 bool KeyPressed() {
@@ -254,6 +275,7 @@ void InstallStopHandlers() {
     processEnding = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::atexit(SignalProcessEnding);
   }
+  if (stopEvent == nullptr) stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 

@@ -12,7 +12,7 @@ NetAddress serverAuxAddress;
 
 namespace {
 
-constexpr std::uint32_t kPassPauseMs = 10;
+constexpr std::uint32_t kIdleWaitMs = 10;
 
 // Sends the datagram on to the other side of its pair and tells which way
 // it went. A datagram not from the server makes its sender the client.
@@ -38,7 +38,8 @@ std::uint64_t TimeTaken(const TrafficCapture* capture) {
 
 }  // namespace
 
-void RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCapture* capture) {
+bool RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCapture* capture) {
+  bool carried = false;
   if (auto datagram = gameEndpoint.Receive()) {
     const std::uint64_t takenAt = TimeTaken(capture);
     PrepareWorkCopy(*datagram);
@@ -48,6 +49,7 @@ void RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCaptu
     if (capture != nullptr) {
       capture->RecordGame(takenAt, *datagram, gameEndpoint.Destination(), direction, event);
     }
+    carried = true;
   }
   if (auto datagram = auxEndpoint.Receive()) {
     const std::uint64_t takenAt = TimeTaken(capture);
@@ -55,16 +57,36 @@ void RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCaptu
     if (capture != nullptr) {
       capture->RecordAuxiliary(takenAt, *datagram, auxEndpoint.Destination(), direction);
     }
+    carried = true;
   }
+  return carried;
 }
 
+// A pass that carried a datagram is followed at once by the next, since
+// more may be queued behind it; only a pass that found both sockets empty
+// waits, and then for the next datagram rather than for the clock, so a
+// datagram is carried as soon as it arrives and the pair keeps up with the
+// wire. The time-out bounds how long a key press goes unseen.
+//
+// The keyboard is asked after every wait, but between busy passes only
+// when the tick count has moved on: under a flood a pass takes
+// microseconds, and on Windows (under wine most of all) asking the console
+// costs more than the pass itself. A key is still seen within a tick.
 void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCapture* capture) {
-  platform::BeginFinePassTiming();
-  while (!platform::KeyPressed() && !platform::StopRequested()) {
-    RelayPass(gameEndpoint, auxEndpoint, capture);
-    platform::SleepAlertable(kPassPauseMs);
+  bool askKeyboard = true;
+  std::uint32_t keyboardAskedAt = 0;
+  while (!platform::StopRequested()) {
+    if (askKeyboard) {
+      if (platform::KeyPressed()) break;
+      keyboardAskedAt = platform::TickCount();
+    }
+    if (RelayPass(gameEndpoint, auxEndpoint, capture)) {
+      askKeyboard = platform::TickCount() != keyboardAskedAt;
+    } else {
+      WaitForDatagram(gameEndpoint, auxEndpoint, kIdleWaitMs);
+      askKeyboard = true;
+    }
   }
-  platform::EndFinePassTiming();
 }
 
 }  // namespace tessard

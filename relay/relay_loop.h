@@ -17,12 +17,12 @@ extern NetAddress serverAuxAddress;
 
 // One pass: at most one datagram from each endpoint, forwarded, the game
 // datagram handed to the inspection, and each recorded in capture unless
-// it is nullptr.
-void RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint,
+// it is nullptr. True when it took a datagram.
+bool RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint,
                TrafficCapture* capture = nullptr);
 
-// Passes with a 10 ms pause after each, until a key is pressed or a stop
-// is requested.
+// Passes until a key is pressed or a stop is requested. After a pass that
+// took nothing it waits for a datagram on either endpoint, at most 10 ms.
 void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint,
                TrafficCapture* capture = nullptr);
 

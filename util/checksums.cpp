@@ -1,7 +1,8 @@
 #include "util/checksums.h"
 
 #include "util/byte_readers.h"
-#include "util/crc32_folding.h"
+#include "util/crc32_polynomial.h"
+#include "util/crc32_with_fold.h"
 #include "util/file_reader.h"
 
 namespace tessard {
@@ -73,16 +74,7 @@ std::uint32_t SliceBlock(std::uint32_t crc, const std::uint8_t* data) {
          kSlices[0][d >> 24];
 }
 
-// The product of two polynomials modulo the CRC polynomial, both operands
-// and the result reflected as the register holds them (bit 31 is x^0).
-constexpr std::uint32_t MultiplyModP(std::uint32_t a, std::uint32_t b) {
-  std::uint32_t product = 0;
-  for (int bit = 31; bit >= 0; --bit) {
-    product ^= b & (0u - ((a >> bit) & 1));
-    b = (b >> 1) ^ (kCrcBasis[7] & (0u - (b & 1)));
-  }
-  return product;
-}
+using crc32_polynomial::Multiply;
 
 // For lengths of 2^j bytes: x^(8 * 2^j), which moves a register over that
 // many zero bytes, and the sum of x^(8k) for k below 2^j.
@@ -93,10 +85,10 @@ struct ZeroRun {
 
 constexpr std::array<ZeroRun, 32> MakeZeroRuns() {
   std::array<ZeroRun, 32> runs{};
-  runs[0] = {0x00800000, 0x80000000};  // x^8 and 1
+  runs[0] = {crc32_polynomial::PowerOfX(8), crc32_polynomial::kOne};
   for (int j = 1; j < 32; ++j) {
     const ZeroRun& half = runs[j - 1];
-    runs[j] = {MultiplyModP(half.shift, half.shift), half.sum ^ MultiplyModP(half.shift, half.sum)};
+    runs[j] = {Multiply(half.shift, half.shift), half.sum ^ Multiply(half.shift, half.sum)};
   }
   return runs;
 }
@@ -111,9 +103,9 @@ std::uint32_t SeedTerm(std::uint32_t seed, std::uint32_t length) {
   if (seed == 0) return 0;
   std::uint32_t sum = 0;  // the sum for the bits of length taken so far
   for (int j = 0; j < 32; ++j) {
-    if (length & (1u << j)) sum = kZeroRuns[j].sum ^ MultiplyModP(kZeroRuns[j].shift, sum);
+    if (length & (1u << j)) sum = kZeroRuns[j].sum ^ Multiply(kZeroRuns[j].shift, sum);
   }
-  return MultiplyModP(seed, sum);
+  return Multiply(seed, sum);
 }
 
 // The standard register after length bytes from crc.

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "util/byte_readers.h"
-#include "util/crc32_folding.h"
+#include "util/crc32_with_fold.h"
 
 namespace tessard {
 namespace {

@@ -1,5 +1,7 @@
 #include "util/crc32_folding.h"
 
+#include "util/crc32_polynomial.h"
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TESSARD_CRC_CLMUL 1
 #include <cpuid.h>
@@ -14,14 +16,7 @@ namespace {
 // The register holds polynomials bit-reflected: bit 31 is x^0. A 16-byte
 // block loaded little-endian is the same way round, bit 0 the highest
 // power, so its low 64-bit lane holds the higher half of the block.
-constexpr std::uint32_t kPolynomial = 0xEDB88320;
-
-// x^n mod P, reflected.
-constexpr std::uint32_t PowerOfX(int n) {
-  std::uint32_t value = 0x80000000;
-  for (int i = 0; i < n; ++i) value = (value & 1) ? (value >> 1) ^ kPolynomial : value >> 1;
-  return value;
-}
+using crc32_polynomial::PowerOfX;
 
 // The multiplier that moves a 64-bit lane distance bits further along the
 // message. Reflected operands make the 128-bit carry-less product one power

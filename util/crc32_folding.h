@@ -1,11 +1,9 @@
 // The processor-dependent path of Crc32: folding long inputs by carry-less
-// multiplication. Used by checksums.cpp and its tests only.
+// multiplication. Internal to the library; not installed.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-#include "util/checksums.h"
 
 namespace tessard {
 
@@ -20,10 +18,5 @@ using CrcFold = void (*)(std::uint32_t crc, const std::uint8_t* data, std::size_
 // or nullptr where it has none. Asks the processor each time; Crc32 asks
 // once.
 CrcFold PickCrcFold(std::size_t widestBlock = 32);
-
-// Crc32 with the given fold for the tables BuildCrcTable makes; nullptr
-// leaves them to the portable slicing path. Crc32 passes PickCrcFold().
-std::uint32_t Crc32WithFold(CrcFold fold, const std::uint8_t* data, const CrcTable& table,
-                            std::uint32_t length);
 
 }  // namespace tessard

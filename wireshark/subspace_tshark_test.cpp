@@ -1,0 +1,448 @@
+// The dissector in the real tshark: captures of encrypted wire traffic,
+// made with the relay's own cipher and capture writer, must show every
+// datagram's plaintext and fields; the relay's own capture must show its
+// plain payloads as they are.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cipher/session_cipher.h"
+#include "testing/capture_program_fixture.h"
+#include "testing/child_process.h"
+#include "testing/relay_harness.h"
+#include "testing/tshark.h"
+#include "testing/wire_capture.h"
+
+namespace tessard::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kFields = {
+    "subspace.header",     "subspace.payload",  "subspace.decrypted",
+    "subspace.client_key", "subspace.protocol", "subspace.server_key",
+    "subspace.auxiliary",  "_ws.col.Protocol",  "_ws.col.Info"};
+enum Column {
+  kHeader,
+  kPayload,
+  kDecrypted,
+  kClientKey,
+  kProtocol,
+  kServerKey,
+  kAuxiliary,
+  kProtocolColumn,
+  kInfo
+};
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// The header as the cipher defines it: byte 0, or bytes 0 and 1 when
+// byte 0 is 0x00 and there are two.
+std::size_t HeaderSize(const std::string& datagram) {
+  return datagram.size() >= 2 && datagram[0] == '\0' ? 2 : 1;
+}
+
+std::string Payload(std::size_t size, std::mt19937& random) {
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+// A tshark that loads the dissector from the source tree, with options, in
+// a wrapper script that ReadFrames runs as its tshark.
+std::string TsharkWithDissector(const std::string& tshark, const fs::path& directory,
+                                const std::string& options) {
+  const fs::path wrapper = directory / "tshark-subspace.sh";
+  std::ofstream(wrapper) << "#!/bin/sh\nexec '" << tshark << "' -X lua_script:'"
+                         << TESSARD_SOURCE_DIR "/wireshark/subspace.lua' " << options
+                         << " \"$@\"\n";
+  fs::permissions(wrapper, fs::perms::owner_all);
+  return wrapper.string();
+}
+
+// One client and one server on the wire, each with its own cipher, and
+// the row tshark must print for each datagram they send.
+class Connection {
+ public:
+  Connection(WireCapture& capture, Rows& rows, CaptureEndpoint client, CaptureEndpoint server)
+      : capture(capture), rows(rows), client(client), server(server) {}
+
+  // A key request and its response, in the clear. Until told otherwise
+  // the dissector follows this exchange and decrypts what comes next.
+  void Exchange(std::int32_t clientKey, std::int32_t serverKey, std::int8_t protocol = 1) {
+    KeyRequestFromClient(clientKey, protocol);
+    KeyResponseFromServer(serverKey, true);
+  }
+
+  void KeyRequestFromClient(std::int32_t clientKey, std::int8_t protocol) {
+    clientCipher.clientKey = serverCipher.clientKey = clientKey;
+    const std::string request = KeyRequest(clientKey, protocol);
+    std::vector<std::string>& row = Add(true, request, request, false);
+    row[kClientKey] = std::to_string(clientKey);
+    row[kProtocol] = std::to_string(protocol);
+    row[kInfo] = "c2s Key request, client key " + row[kClientKey] + ", protocol " + row[kProtocol];
+  }
+
+  // followed: whether the dissector takes this response as the one that
+  // sets up decryption.
+  void KeyResponseFromServer(std::int32_t serverKey, bool followed) {
+    const std::string response = KeyResponse(serverKey);
+    std::vector<std::string>& row = Add(false, response, response, false);
+    row[kServerKey] = std::to_string(serverKey);
+    if (followed) {
+      clientCipher.SetServerKey(serverKey);
+      serverCipher.SetServerKey(serverKey);
+      row[kInfo] = "s2c Key response, server key " + row[kServerKey];
+    }
+  }
+
+  // plain sent encrypted, shown decrypted while the dissector follows the
+  // exchange; encrypted with the sender's current keys either way.
+  std::vector<std::string>& Send(bool fromClient, const std::string& plain, bool decrypted) {
+    const std::string wire = Encrypted(fromClient ? clientCipher : serverCipher, plain);
+    const bool keyed = (fromClient ? clientCipher : serverCipher).sessionKey != 0;
+    return Add(fromClient, wire, decrypted ? plain : wire, decrypted && keyed);
+  }
+
+  // Bytes as they are, not encrypted, and shown as carried.
+  std::vector<std::string>& SendClear(bool fromClient, const std::string& bytes) {
+    return Add(fromClient, bytes, bytes, false);
+  }
+
+  SessionCipher clientCipher;
+  SessionCipher serverCipher;
+
+ private:
+  std::vector<std::string>& Add(bool fromClient, const std::string& wire, const std::string& shown,
+                                bool decrypted) {
+    capture.Add(fromClient ? client : server, fromClient ? server : client, wire);
+    const std::size_t header = HeaderSize(shown);
+    std::vector<std::string> row(kFields.size());
+    row[kHeader] = Hex(shown.substr(0, header));
+    row[kPayload] = Hex(shown.substr(header));
+    row[kDecrypted] = decrypted ? "1" : "0";
+    row[kProtocolColumn] = "SubSpace";
+    rows.push_back(row);
+    return rows.back();
+  }
+
+  WireCapture& capture;
+  Rows& rows;
+  CaptureEndpoint client;
+  CaptureEndpoint server;
+};
+
+class SubspaceDissectorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tshark = FindTshark();
+    if (tshark.empty()) GTEST_SKIP() << "tshark is not installed (Debian package tshark)";
+    static std::atomic<unsigned> counter{0};
+    directory = fs::temp_directory_path() /
+                ("tessard-dissector-" +
+                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+                 std::to_string(counter++));
+    fs::create_directories(directory);
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    if (!directory.empty()) fs::remove_all(directory, ignored);
+  }
+
+  // Every frame's fields, read by tshark with the dissector and options.
+  void WriteCapture() {
+    WriteWholeFile(directory / "wire.pcapng",
+                   std::string(capture.File().begin(), capture.File().end()));
+  }
+
+  // Every frame's fields, read by tshark with the dissector and options.
+  Rows Read(const std::string& options, const std::vector<std::string>& fields = kFields,
+            const std::string& captureName = "wire.pcapng") {
+    WriteCapture();
+    Rows frames;
+    std::string error;
+    EXPECT_TRUE(ReadFrames(TsharkWithDissector(tshark, directory, options), directory, captureName,
+                           fields, &frames, &error))
+        << error;
+    return frames;
+  }
+
+  // Runs a shell command in the test's directory: its standard output.
+  std::string Run(const std::string& command) {
+    std::ofstream(directory / "run.sh") << "#!/bin/sh\n" << command << "\n";
+    fs::permissions(directory / "run.sh", fs::perms::owner_all);
+    ChildProcess child;
+    EXPECT_TRUE(child.Start((directory / "run.sh").string(), directory.string(),
+                            (directory / "output.txt").string(),
+                            (directory / "run-errors.txt").string()));
+    EXPECT_EQ(child.WaitForExit(60000), 0)
+        << command << ": " << ReadWholeFile(directory / "run-errors.txt");
+    return ReadWholeFile(directory / "output.txt");
+  }
+
+  // The numbers of the frames that tshark's summary lines show with the
+  // options: nothing asks for a field, so the protocol tree is not in view.
+  std::vector<std::string> SummaryFrameNumbers(const std::string& options) {
+    WriteCapture();
+    std::istringstream lines(Run("'" + TsharkWithDissector(tshark, directory, "") +
+                                 "' -n -r wire.pcapng -o 'gui.column.format:\"No.\",\"%m\"' " +
+                                 options));
+    std::vector<std::string> numbers;
+    for (std::string number; lines >> number;) numbers.push_back(number);
+    return numbers;
+  }
+
+  // Each frame as expected, and the same again when tshark reads in two
+  // passes, so that a second look decides nothing anew.
+  void ExpectRows(const std::string& options = "") {
+    for (const char* passes : {"", "-2"}) {
+      SCOPED_TRACE("tshark " + options + " " + passes);
+      const Rows frames = Read(options + " " + passes);
+      ASSERT_EQ(frames.size(), rows.size());
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::vector<std::string> want = rows[i];
+        // Info is checked where a test states it.
+        if (want[kInfo].empty()) want[kInfo] = frames[i][kInfo];
+        EXPECT_EQ(frames[i], want) << "frame " << i + 1;
+      }
+    }
+  }
+
+  std::string tshark;
+  fs::path directory;
+  WireCapture capture;
+  Rows rows;
+  std::mt19937 random{17};
+};
+
+TEST_F(SubspaceDissectorTest, DecryptsEveryPayloadSizeUnderBothHeaderRules) {
+  // Two conversations at once on the default ports: one encrypting, one
+  // whose server answered with the client's own key (no encryption).
+  Connection encrypted(capture, rows, Endpoint("10.0.0.1", 50001), Endpoint("10.0.0.9", 382));
+  Connection clear(capture, rows, Endpoint("10.0.0.2", 50002), Endpoint("10.0.0.8", 15000));
+  encrypted.Exchange(-1234567, 1234567);
+  clear.Exchange(-99, -99);
+  for (std::size_t size = 0; size <= SessionCipher::kMaxPayload; ++size) {
+    // Sizes alternate their header rule between the two directions.
+    const std::string oneByte = "\x0E" + Payload(size, random);
+    const std::string twoBytes = std::string("\x00\x03", 2) + Payload(size, random);
+    encrypted.Send(true, size % 2 ? oneByte : twoBytes, true);
+    encrypted.Send(false, size % 2 ? twoBytes : oneByte, true);
+    clear.Send(size % 3 == 0, oneByte, true);
+  }
+  // A lone 0x00 has the one-byte header.
+  encrypted.Send(true, std::string(1, '\0'), true);
+  ASSERT_NO_FATAL_FAILURE(ExpectRows());
+}
+
+TEST_F(SubspaceDissectorTest, FollowsEachConversationThroughReconnectsAndDisconnects) {
+  Connection game(capture, rows, Endpoint("10.0.0.1", 50001), Endpoint("10.0.0.9", 382));
+  Connection late(capture, rows, Endpoint("10.0.0.3", 50003), Endpoint("10.0.0.9", 382));
+  Connection answered(capture, rows, Endpoint("10.0.0.4", 50004), Endpoint("10.0.0.8", 15000));
+  Connection auxiliary(capture, rows, Endpoint("10.0.0.1", 50005), Endpoint("10.0.0.9", 383));
+  const auto packet = [&](std::size_t size) { return "\x0E" + Payload(size, random); };
+
+  // A conversation whose exchange the capture missed: shown as carried.
+  late.clientCipher.clientKey = late.serverCipher.clientKey = -5;
+  late.clientCipher.SetServerKey(5);
+  late.serverCipher.SetServerKey(5);
+  late.Send(true, packet(40), false)[kInfo] = "Type 0x0E";
+
+  game.Exchange(-1000, 1000, -3);
+  game.Send(true, packet(100), true)[kInfo] = "c2s Type 0x0E";
+  late.Send(false, packet(30), false);
+  game.Send(false, std::string("\x00\x09", 2) + Payload(60, random), true)[kInfo] =
+      "s2c Type 00 09";
+
+  // A key response that no key request came before: not followed, and
+  // later traffic of that conversation stays as carried.
+  answered.clientCipher.clientKey = answered.serverCipher.clientKey = -77;
+  answered.KeyResponseFromServer(77, false);
+  answered.clientCipher.SetServerKey(77);
+  answered.serverCipher.SetServerKey(77);
+  answered.Send(true, packet(20), false);
+
+  // Too long for the key table: as carried. A 522-byte datagram still fits.
+  game.Send(true, packet(521), false);
+  game.Send(false, std::string("\x00\x03", 2) + Payload(520, random), true);
+
+  // Not key requests: 00 01 of seven and nine bytes, decrypted as any other.
+  game.Send(true, std::string("\x00\x01", 2) + Payload(5, random), true)[kInfo] = "c2s Type 00 01";
+  game.Send(true, std::string("\x00\x01", 2) + Payload(7, random), true);
+
+  // The auxiliary pair is carried as it is, exchange or not.
+  for (const std::string& bytes : {KeyRequest(-4, 1), KeyResponse(4), packet(9)}) {
+    capture.Add(Endpoint("10.0.0.9", 383), Endpoint("10.0.0.1", 50005), bytes);
+    std::vector<std::string> row(kFields.size());
+    row[kAuxiliary] = Hex(bytes);
+    row[kProtocolColumn] = "SubSpace";
+    rows.push_back(row);
+  }
+  rows.back()[kInfo] = "Auxiliary, 10 bytes";
+
+  // A second key response while decrypting is itself decrypted and
+  // changes nothing.
+  game.Send(false, KeyResponse(424242), true)[kServerKey] = "424242";
+  game.Send(true, packet(33), true);
+
+  // A disconnect is decrypted and ends decryption; the relay's second copy
+  // and whatever follows are shown as carried.
+  const std::string bye = std::string("\x00\x07", 2) + "bye";
+  game.Send(true, bye, true)[kInfo] = "c2s Disconnect";
+  game.Send(true, bye, false);
+  game.SendClear(false, packet(12));
+
+  // A fresh exchange with another key; the server disconnects this time.
+  game.Exchange(-2000, 2002);
+  game.Send(true, packet(200), true);
+  game.Send(false, std::string("\x00\x07", 2), true);
+  game.SendClear(true, packet(3));
+
+  // The client connects again without a disconnect: its key request is in
+  // the clear and the new exchange replaces the old one.
+  game.Exchange(-3000, 3003);
+  game.Send(false, packet(77), true);
+  game.KeyRequestFromClient(-4000, 1);
+  late.Send(true, packet(8), false);
+  game.KeyResponseFromServer(4004, true);
+  game.Send(true, packet(300), true);
+  game.Send(false, packet(301), true);
+
+  // A key response of four bytes carries no key: the next exchange of
+  // that conversation works as usual.
+  answered.KeyRequestFromClient(-6, 2);
+  answered.SendClear(false, std::string("\x00\x02\x01\x02", 4));
+  answered.KeyResponseFromServer(6006, true);
+  answered.Send(false, packet(64), true);
+
+  ASSERT_NO_FATAL_FAILURE(ExpectRows());
+
+  // Filters where no field is shown: on the header, and on decrypted
+  // payloads in one pass and in two.
+  const auto framesWhere = [&](Column column, const std::string& value) {
+    std::vector<std::string> numbers;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (rows[i][column] == value) numbers.push_back(std::to_string(i + 1));
+    }
+    return numbers;
+  };
+  const struct {
+    const char* options;
+    Column column;
+    const char* value;
+  } filters[] = {
+      {"-2 -Y 'subspace.header == 00:02'", kHeader, "0002"},
+      {"-Y 'subspace.payload == 62:79:65'", kPayload, "627965"},
+      {"-2 -Y 'subspace.payload == 62:79:65'", kPayload, "627965"},
+      {"-Y 'subspace.decrypted == 1'", kDecrypted, "1"},
+  };
+  for (const auto& filter : filters) {
+    EXPECT_EQ(SummaryFrameNumbers(filter.options), framesWhere(filter.column, filter.value))
+        << filter.options;
+  }
+}
+
+TEST_F(SubspaceDissectorTest, PortsComeFromThePreferencesAndDecodeAs) {
+  Connection game(capture, rows, Endpoint("10.0.0.1", 50001), Endpoint("10.0.0.9", 7000));
+  game.Exchange(-1, 1);
+  game.Send(true, "\x0E" + Payload(50, random), true);
+  game.Send(false, std::string("\x00\x03", 2) + Payload(51, random), true);
+  ASSERT_NO_FATAL_FAILURE(ExpectRows("-d udp.port==7000,subspace"));
+  ASSERT_NO_FATAL_FAILURE(ExpectRows("-o subspace.game_ports:7000"));
+
+  // Port 7000 as an auxiliary port, and no port at all.
+  const std::vector<std::string> fields = {"subspace.auxiliary", "_ws.col.Protocol"};
+  for (const auto& row : Read("-o subspace.auxiliary_ports:7000", fields)) {
+    EXPECT_NE(row[0], "");
+  }
+  for (const auto& row : Read("", fields)) EXPECT_EQ(row[1], "UDP");
+}
+
+TEST_F(SubspaceDissectorTest, ACaptureCutShortIsDecryptedAsFarAsItGoes) {
+  // editcap keeps the first bytes of every frame, as a short snap length does.
+  const fs::path editcap = fs::path(tshark).parent_path() / "editcap";
+  if (!fs::exists(editcap)) GTEST_SKIP() << "editcap is not installed (Debian package tshark)";
+  Connection game(capture, rows, Endpoint("10.0.0.1", 50001), Endpoint("10.0.0.9", 382));
+  game.Exchange(-111, 222);
+  for (const std::size_t size : {1, 18, 19, 20, 21, 100, 520}) {
+    game.Send(size % 2 == 0, "\x0E" + Payload(size - 1, random), true);
+    game.Send(size % 2 == 1, std::string("\x00\x03", 2) + Payload(size, random), true);
+  }
+  WriteCapture();
+
+  // 20 bytes of each datagram after 28 of IPv4 and UDP headers: decrypted
+  // as far as they go.
+  Run("'" + editcap.string() + "' -s 48 wire.pcapng cut.pcapng");
+  const Rows frames = Read("", kFields, "cut.pcapng");
+  ASSERT_EQ(frames.size(), rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::vector<std::string> want = rows[i];
+    want[kPayload] = want[kPayload].substr(0, 40 - want[kHeader].size());
+    want[kInfo] = frames[i][kInfo];
+    EXPECT_EQ(frames[i], want) << "frame " << i + 1;
+  }
+
+  // 4 bytes and 1: the keys were not captured, so nothing is
+  // decrypted and no key is made up.
+  for (const char* snapLength : {"32", "29"}) {
+    Run("'" + editcap.string() + "' -s " + snapLength + " wire.pcapng cut.pcapng");
+    for (const auto& frame : Read("", kFields, "cut.pcapng")) {
+      EXPECT_EQ(frame[kDecrypted], "0") << snapLength;
+      EXPECT_EQ(frame[kClientKey] + frame[kServerKey], "") << snapLength;
+      EXPECT_EQ(frame[kProtocolColumn], "SubSpace") << snapLength;
+    }
+  }
+}
+
+TEST_F(CaptureProgramTest, TheDissectorShowsTheRelaysCaptureWithoutDecryptingAgain) {
+  const std::string tshark = FindTshark();
+  if (tshark.empty()) GTEST_SKIP() << "tshark is not installed (Debian package tshark)";
+  ASSERT_NO_FATAL_FAILURE(StartWithCapture());
+  ASSERT_NO_FATAL_FAILURE(CarrySession());
+  ASSERT_EQ(relay.StopByKey(), 0);
+
+  // The relay's ports are free ones, claimed by no dissector's port: the
+  // capture's interface names alone make it game traffic.
+  std::vector<std::string> fields = kFields;
+  fields.push_back("frame.comment");
+  Rows frames;
+  std::string error;
+  ASSERT_TRUE(
+      ReadFrames(TsharkWithDissector(tshark, relay.directory, "-2 -o udp.try_heuristic_first:TRUE"),
+                 relay.directory, "game.pcapng", fields, &frames, &error))
+      << error;
+  ASSERT_EQ(frames.size(), expected.size());
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const CaptureRecord& record = expected[i];
+    std::vector<std::string> want(kFields.size());
+    want[kProtocolColumn] = "SubSpace";
+    if (record.interface == 1) {
+      want[kAuxiliary] = Hex(record.payload);
+    } else {
+      const std::size_t header = HeaderSize(record.payload);
+      want[kHeader] = Hex(record.payload.substr(0, header));
+      want[kPayload] = Hex(record.payload.substr(header));
+      want[kDecrypted] = "0";
+      if (record.comment.rfind("Connection from", 0) == 0) {
+        want[kClientKey] = std::to_string(client.clientKey);
+        want[kProtocol] = "1";
+      } else if (record.comment == "SubSpace decryption enabled.") {
+        want[kServerKey] = std::to_string(0x5EED1234);
+      }
+    }
+    want[kInfo] = frames[i][kInfo];
+    want.push_back(record.comment);
+    EXPECT_EQ(frames[i], want) << "frame " << i + 1;
+  }
+}
+
+}  // namespace
+}  // namespace tessard::testing
