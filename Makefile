@@ -28,8 +28,9 @@ run: $(BUILD_DIR)/CMakeCache.txt
 test: build
 	ctest --preset $(PRESET)
 
-# The benchmarks, the relay latency tool and the idle-CPU reading, on the
-# default (optimised) preset; see BENCHMARKS.md.
+# The benchmarks, the relay latency tool, the relay beside socat and a
+# minimal relay (under two minutes), and the idle-CPU reading, on the default
+# (optimised) preset; see BENCHMARKS.md.
 .PHONY: bench
 BENCH_DIR := build/default
 bench:
@@ -39,6 +40,7 @@ bench:
 	$(BENCH_DIR)/bench/log_bench
 	$(BENCH_DIR)/bench/util_bench
 	$(BENCH_DIR)/bench/relay_latency 30 40
+	$(BENCH_DIR)/bench/relay_compare
 	bench/idle_cpu.sh $(BENCH_DIR)/relay/tessard 10
 
 clean:
