@@ -9,6 +9,8 @@
 
 namespace tessard::platform {
 
+// Sockets.
+
 // Socket handles are pointer-sized on Windows and small integers on POSIX;
 // both fit here, and kInvalidSocket is the value of INVALID_SOCKET on both.
 using SocketHandle = std::intptr_t;
@@ -79,6 +81,8 @@ bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t mil
 std::uint16_t HostToNetwork16(std::uint16_t value);
 std::uint16_t NetworkToHost16(std::uint16_t value);
 
+// Addresses and host names.
+
 // inet_addr: the dotted quad in network order, or 0xFFFFFFFF when the text
 // is not one.
 std::uint32_t ParseDottedQuad(const char* text);
@@ -87,6 +91,11 @@ bool LookUpHost(const char* name, std::uint32_t* address);
 // inet_ntoa: the text lives in a buffer of the socket library's, valid
 // until the next call on this thread.
 const char* FormatDottedQuad(std::uint32_t address);
+// Whether the IPv4 address (network order) is one of this machine's own: a
+// loopback address or an address of one of its interfaces.
+bool IsLocalAddress(std::uint32_t address);
+
+// Files, directories and the settings file.
 
 // GetCurrentDirectoryA: the length written (without the terminator) when
 // it fits in size bytes; otherwise the size needed, buffer untouched;
@@ -109,27 +118,6 @@ enum class FileAccess { kMissing, kReadable, kUnreadable };
 // that cannot (a directory, no permission), the reason.
 FileAccess CheckReadable(const char* path, char* reason, std::uint32_t reasonSize);
 
-// Milliseconds since the system started, wrapping at 2^32 (GetTickCount).
-std::uint32_t TickCount();
-// SleepEx(milliseconds, TRUE).
-void SleepAlertable(std::uint32_t milliseconds);
-
-// The keyboard. StartKeyboardWatch puts a terminal into non-canonical,
-// no-echo mode (undone by StopKeyboardWatch and at every normal exit).
-// KeyPressed never blocks and consumes nothing: true while a byte waits on
-// standard input; end of input or no input is never a key. A terminal is
-// only ever changed, and its keys only ever count, while the relay is in the
-// terminal's foreground: a relay started or put in the background runs on
-// untouched, and takes the terminal again when it is brought back.
-void StartKeyboardWatch();
-bool KeyPressed();
-void StopKeyboardWatch();
-
-// SIGINT, SIGTERM and SIGHUP (Ctrl-C, Ctrl-Break, console close) are
-// caught and remembered; StopRequested tells whether one has arrived.
-void InstallStopHandlers();
-bool StopRequested();
-
 // The runtime's low-level file calls, as the file reader uses them. Open
 // is for reading and writing, creates a missing file (empty, read and
 // write permission) and never truncates; -1 on failure.
@@ -140,9 +128,7 @@ std::int32_t SeekFileDescriptor(int descriptor, std::int32_t offset, int origin)
 std::int32_t TellFileDescriptor(int descriptor);
 std::int32_t ReadFileDescriptor(int descriptor, void* buffer, std::uint32_t length);
 
-}  // namespace tessard::platform
-
-namespace tessard::platform {
+// Outputs: the log and the capture.
 
 // Output files, the log and the capture: written straight through, with no
 // buffer between the caller and the operating system. Each call that fails
@@ -198,15 +184,31 @@ int StandardOutputDescriptor();
 // not end the process: the write fails instead, with its reason.
 void TreatOutputSignalsAsErrors();
 
+// Time.
+
+// Milliseconds since the system started, wrapping at 2^32 (GetTickCount).
+std::uint32_t TickCount();
+// SleepEx(milliseconds, TRUE).
+void SleepAlertable(std::uint32_t milliseconds);
 // Wall-clock time in microseconds since 1970-01-01 00:00:00 UTC.
 std::uint64_t WallClockMicroseconds();
 
-}  // namespace tessard::platform
+// The console and stop requests.
 
-namespace tessard::platform {
+// The keyboard. StartKeyboardWatch puts a terminal into non-canonical,
+// no-echo mode (undone by StopKeyboardWatch and at every normal exit).
+// KeyPressed never blocks and consumes nothing: true while a byte waits on
+// standard input; end of input or no input is never a key. A terminal is
+// only ever changed, and its keys only ever count, while the relay is in the
+// terminal's foreground: a relay started or put in the background runs on
+// untouched, and takes the terminal again when it is brought back.
+void StartKeyboardWatch();
+bool KeyPressed();
+void StopKeyboardWatch();
 
-// Whether the IPv4 address (network order) is one of this machine's own: a
-// loopback address or an address of one of its interfaces.
-bool IsLocalAddress(std::uint32_t address);
+// SIGINT, SIGTERM and SIGHUP (Ctrl-C, Ctrl-Break, console close) are
+// caught and remembered; StopRequested tells whether one has arrived.
+void InstallStopHandlers();
+bool StopRequested();
 
 }  // namespace tessard::platform
