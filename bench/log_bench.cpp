@@ -17,6 +17,7 @@
 #include "relay/game_traffic.h"
 #include "relay/traffic_capture.h"
 #include "testing/loopback.h"
+#include "testing/scratch_directory.h"
 
 namespace tessard {
 namespace {
@@ -89,8 +90,8 @@ BENCHMARK(BM_PerDatagramPath520);
 // with Capture set. The file grows by one 600-byte block per iteration.
 void BM_PerDatagramPath520WithCapture(benchmark::State& state) {
   GameDatagramPath path;
-  const std::string file =
-      (std::filesystem::temp_directory_path() / "tessard-bench.pcapng").string();
+  const testing::ScratchDirectory scratch("bench");
+  const std::string file = (scratch.Path() / "game.pcapng").string();
   TrafficCapture capture;
   if (!capture.Open(file.c_str(), nullptr)) {
     state.SkipWithError(capture.Reason());
@@ -105,7 +106,6 @@ void BM_PerDatagramPath520WithCapture(benchmark::State& state) {
                        Direction::kClientToServer, inspected);
   }
   if (!capture.Close()) state.SkipWithError(capture.Reason());
-  std::filesystem::remove(file);
 }
 BENCHMARK(BM_PerDatagramPath520WithCapture);
 

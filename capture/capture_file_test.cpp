@@ -13,6 +13,7 @@
 namespace tessard {
 namespace {
 
+using testing::CaptureFileTest;
 using Bytes = std::vector<std::uint8_t>;
 
 CapturedDatagram Sample(const std::uint8_t* payload, std::size_t length, const char* comment) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "testing/log_capture.h"
+#include "testing/log_catcher.h"
 
 namespace tessard::fuzzing {
 namespace {

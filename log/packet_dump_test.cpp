@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "log/packet_log.h"
-#include "testing/log_capture.h"
+#include "testing/log_catcher.h"
 
 namespace tessard {
 namespace {
 
-using PacketDumpTest = CapturedLogTest;
+using PacketDumpTest = testing::LogCatchingTest;
 
 const std::vector<std::uint8_t> kExample = {0x00, 0x03, 0x48, 0x69, 0x21, 0x20, 0x7E,
                                             0x7F, 0x80, 0xFF, 0x41, 0x42, 0x43, 0x44,

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "testing/log_capture.h"
+#include "testing/log_catcher.h"
 
 namespace tessard {
 namespace {
 
-using PacketLogTest = CapturedLogTest;
+using PacketLogTest = testing::LogCatchingTest;
 
 TEST_F(PacketLogTest, FlushWritesPiecesInOrderAndEmptiesTheStore) {
   FlushLog();

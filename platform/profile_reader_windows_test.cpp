@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "platform/profile_reader.h"
+#include "testing/scratch_directory.h"
 
 namespace tessard::platform {
 namespace {
@@ -164,9 +165,8 @@ std::vector<Case> AwkwardFiles() {
 }
 
 TEST(ProfileReaderAgainstWindows, AwkwardFilesReadTheSame) {
-  const std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / "tessard-profile-differential";
-  std::filesystem::create_directories(directory);
+  const testing::ScratchDirectory scratch("profile-differential");
+  const std::filesystem::path& directory = scratch.Path();
   int fileNumber = 0;
   for (const Case& file : AwkwardFiles()) {
     // A file of its own for every case: the system may cache what it read.
@@ -192,7 +192,6 @@ TEST(ProfileReaderAgainstWindows, AwkwardFilesReadTheSame) {
       EXPECT_EQ(portable[query.size], '#');
     }
   }
-  std::filesystem::remove_all(directory);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 namespace tessard {
 namespace {
 
+using testing::CaptureFileTest;
 using testing::FindTshark;
 using testing::Hex;
 using testing::ReadFrames;

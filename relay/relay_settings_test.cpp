@@ -10,22 +10,15 @@
 
 #include "platform/platform.h"
 #include "testing/loopback.h"
+#include "testing/scratch_directory.h"
 
 namespace tessard {
 namespace {
 
 class SettingsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    directory = std::filesystem::temp_directory_path() /
-                (std::string("tessard-settings-") +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(directory);
-  }
-  void TearDown() override { std::filesystem::remove_all(directory); }
-
   RelaySettings Read(const std::string& contents, SettingsOutcome* outcome = nullptr) {
-    const std::filesystem::path path = directory / "TESSARD.INI";
+    const std::filesystem::path path = scratch.Path() / "TESSARD.INI";
     std::ofstream(path, std::ios::binary) << contents;
     RelaySettings settings;
     std::snprintf(settings.settingsPath, sizeof(settings.settingsPath), "%s",
@@ -36,7 +29,7 @@ class SettingsFileTest : public ::testing::Test {
   }
 
   testing::SocketLibraryScope socketLibrary;  // host names are resolved through it
-  std::filesystem::path directory;
+  const testing::ScratchDirectory scratch{"settings"};
 };
 
 TEST_F(SettingsFileTest, DefaultsWhenFileSectionOrKeyIsMissing) {
@@ -124,20 +117,18 @@ TEST(ResolveHost, TakesADottedQuadWithoutALookup) {
 
 TEST(LoadSettings, ReadsTheFileOfTheCurrentDirectory) {
   const std::filesystem::path previous = std::filesystem::current_path();
-  const std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / "tessard-load-settings";
-  std::filesystem::create_directories(directory);
+  const testing::ScratchDirectory scratch("load-settings");
+  const std::filesystem::path& directory = scratch.Path();
   std::ofstream(directory / "TESSARD.INI") << "[Proxy]\nPort=65535\n";
   std::filesystem::current_path(directory);
   const SettingsOutcome outcome = LoadSettings();
   std::filesystem::current_path(previous);
-  std::filesystem::remove_all(directory);
 
   EXPECT_EQ(outcome.pathProblem, SettingsPathProblem::kNone);
   EXPECT_FALSE(outcome.fileUnreadable);
   const std::string path = relaySettings.settingsPath;
   const std::string suffix =
-      std::string("tessard-load-settings") + platform::PathSeparator() + "TESSARD.INI";
+      directory.filename().string() + platform::PathSeparator() + "TESSARD.INI";
   ASSERT_GE(path.size(), suffix.size());
   EXPECT_EQ(path.substr(path.size() - suffix.size()), suffix);
   EXPECT_EQ(relaySettings.listenPort, 65535);
@@ -149,9 +140,8 @@ TEST(LoadSettings, ReadsTheFileOfTheCurrentDirectory) {
 // missing one; both give the defaults. A directory in its place cannot be
 // read even by an administrator.
 TEST(ReadSettingsFile, TellsAnUnreadableFileFromAMissingOne) {
-  const std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / "tessard-unreadable-settings";
-  std::filesystem::remove_all(directory);
+  const testing::ScratchDirectory scratch("unreadable-settings");
+  const std::filesystem::path& directory = scratch.Path();
   std::filesystem::create_directories(directory / "TESSARD.INI");
   RelaySettings settings;
   std::snprintf(settings.settingsPath, sizeof settings.settingsPath, "%s",
@@ -167,7 +157,6 @@ TEST(ReadSettingsFile, TellsAnUnreadableFileFromAMissingOne) {
   const SettingsOutcome missing = ReadSettingsFile(settings);
   EXPECT_FALSE(missing.fileUnreadable);
   EXPECT_EQ(settings.serverPort, 382);
-  std::filesystem::remove_all(directory);
 }
 
 }  // namespace

@@ -1,37 +1,26 @@
-// A scratch directory for the capture file tests, and the bytes of a file.
+// The fixture of the capture file tests: a scratch directory for the files
+// they write, and the bytes of a file.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
-namespace tessard {
+#include "testing/scratch_directory.h"
+
+namespace tessard::testing {
 
 class CaptureFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device entropy;
-    directory =
-        std::filesystem::temp_directory_path() / ("tessard_capture_" + std::to_string(entropy()));
-    std::filesystem::create_directory(directory);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
-  }
-  std::string PathOf(const char* name) const { return (directory / name).string(); }
-  static std::vector<std::uint8_t> FileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  }
+  // The path of name in the test's directory.
+  std::string PathOf(const char* name) const;
+  static std::vector<std::uint8_t> FileBytes(const std::string& path);
 
-  std::filesystem::path directory;
+  ScratchDirectory scratch{"capture"};
+  const std::filesystem::path directory = scratch.Path();
 };
 
-}  // namespace tessard
+}  // namespace tessard::testing

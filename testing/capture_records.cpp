@@ -1,3 +1,5 @@
+// Independent of capture/ on purpose (see capture_records.h): every
+// number below is taken from the pcapng and IPv4/UDP formats themselves.
 #include "testing/capture_records.h"
 
 namespace tessard::testing {

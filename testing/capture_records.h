@@ -1,6 +1,11 @@
 // A reader of the relay's capture files for the tests: every packet record
 // with its framing taken apart and checked, so that a test can compare what
 // was carried with what was recorded.
+//
+// Written on purpose independently of the writer in capture/, and it must
+// stay so: it is the check of that writer's framing. A reader that shared
+// the writer's constants, sizes or byte-order helpers would agree with any
+// mistake in them.
 #pragma once
 
 #include <cstdint>

@@ -1,28 +1,14 @@
 #include "testing/relay_harness.h"
 
-#include <atomic>
-#include <chrono>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "platform/platform.h"
-#include "testing/log_capture.h"
+#include "testing/log_catcher.h"
 #include "testing/loopback.h"
 #include "util/byte_readers.h"
 
 namespace tessard::testing {
 namespace {
-
-std::filesystem::path FreshDirectory() {
-  static std::atomic<unsigned> counter{0};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  std::filesystem::path path =
-      std::filesystem::temp_directory_path() /
-      ("tessard-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-  std::filesystem::create_directories(path);
-  return path;
-}
 
 const std::uint8_t* Data(const std::string& bytes) {
   return reinterpret_cast<const std::uint8_t*>(bytes.data());
@@ -80,16 +66,6 @@ std::string Decrypted(const SessionCipher& cipher, std::string bytes) {
 
 const char* RelayExecutable() { return TESSARD_EXECUTABLE; }
 
-std::string ReadWholeFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-void WriteWholeFile(const std::filesystem::path& path, const std::string& contents) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << contents;
-}
-
 std::string Bytes(const Datagram& datagram) {
   return std::string(reinterpret_cast<const char*>(datagram.bytes.get()),
                      static_cast<std::size_t>(datagram.length));
@@ -105,7 +81,7 @@ std::string WithNewlines(const std::string& text) {
   return lines;
 }
 
-RelayHarness::RelayHarness() : directory(FreshDirectory()) {
+RelayHarness::RelayHarness() {
   serverPort = OpenPortPair(serverGame, serverAux);
   relayPort = FindFreePortPair();
   clientGame.Open(0);
@@ -113,9 +89,8 @@ RelayHarness::RelayHarness() : directory(FreshDirectory()) {
 }
 
 RelayHarness::~RelayHarness() {
+  // Before the directory goes: Windows removes no file a running relay holds open.
   relay.Kill();
-  std::error_code ignored;
-  std::filesystem::remove_all(directory, ignored);
 }
 
 std::string RelayHarness::RoutedSettings(const std::string& extraProxy,

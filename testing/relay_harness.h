@@ -14,6 +14,7 @@
 #include "net/udp_endpoint.h"
 #include "testing/child_process.h"
 #include "testing/loopback.h"
+#include "testing/scratch_directory.h"
 
 namespace tessard::testing {
 
@@ -27,8 +28,6 @@ constexpr const char* kNoStopRequest = "no stop request can reach the relay here
 // The tessard executable under test.
 const char* RelayExecutable();
 
-std::string ReadWholeFile(const std::filesystem::path& path);
-void WriteWholeFile(const std::filesystem::path& path, const std::string& contents);
 std::string Bytes(const Datagram& datagram);
 // text with every CR LF turned into "\n".
 std::string WithNewlines(const std::string& text);
@@ -125,7 +124,8 @@ class RelayHarness {
   }
 
   SocketLibraryScope socketLibrary;  // outlives the endpoints below
-  std::filesystem::path directory;
+  ScratchDirectory scratch{"relay"};
+  const std::filesystem::path directory = scratch.Path();
   std::uint16_t relayPort = 0;  // the game port; aux is one above
   std::uint16_t serverPort = 0;
   UdpEndpoint serverGame;

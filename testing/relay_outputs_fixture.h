@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <cstddef>
 
 #include "testing/relay_harness.h"
 
@@ -15,10 +15,7 @@ class RelayOutputsTest : public ::testing::Test {
  protected:
   // Carries count game datagrams of size bytes, alternately up and down,
   // and notes them in the log expected of the relay.
-  bool CarryGame(int count, std::size_t size = 40) {
-    return relay.CarryGameBothWays(
-        log, count, [&](int) { return GamePacket(size, static_cast<unsigned>(carried++)); });
-  }
+  bool CarryGame(int count, std::size_t size = 40);
 
   RelayHarness relay;
   ExpectedLog log;

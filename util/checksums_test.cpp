@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/scratch_directory.h"
 #include "util/byte_readers.h"
 #include "util/crc32_with_fold.h"
 
@@ -61,12 +62,6 @@ std::unique_ptr<std::uint8_t[]> Block(const std::vector<std::uint8_t>& bytes) {
   auto block = std::make_unique<std::uint8_t[]>(bytes.size());
   std::memcpy(block.get(), bytes.data(), bytes.size());
   return block;
-}
-
-fs::path TempPath(const std::string& name) {
-  static std::random_device entropy;
-  return fs::temp_directory_path() /
-         ("tessard_checksums_" + std::to_string(entropy()) + "_" + name);
 }
 
 TEST(ByteReadersTest, LittleEndianAtAnyOffset) {
@@ -171,7 +166,7 @@ std::vector<CrcTable> DifferentialTables(std::mt19937& random) {
 // byte on every path, so they are read on one.
 TEST(Crc32DifferentialTest, EveryLengthTo4096AtEveryAlignment) {
   const unsigned seed = std::random_device{}();
-  SCOPED_TRACE(testing::Message() << "random seed " << seed);
+  SCOPED_TRACE(::testing::Message() << "random seed " << seed);
   std::mt19937 random(seed);
   constexpr std::uint32_t kAllAlignmentsTo = 1024;
   constexpr std::uint32_t kLongest = 4096;
@@ -204,7 +199,7 @@ TEST(Crc32DifferentialTest, EveryLengthTo4096AtEveryAlignment) {
 
 TEST(Crc32DifferentialTest, FewMebibytesAtEveryAlignment) {
   const unsigned seed = std::random_device{}();
-  SCOPED_TRACE(testing::Message() << "random seed " << seed);
+  SCOPED_TRACE(::testing::Message() << "random seed " << seed);
   std::mt19937 random(seed);
   const std::uint32_t length = (3u << 20) + random() % 4096;
   const std::vector<std::uint8_t> data = RandomBytes(length + 15, random());
@@ -296,7 +291,8 @@ std::uint32_t ReferenceFile(std::uint32_t key, const std::vector<std::uint8_t>& 
 TEST(FileChecksumTest, KnownContentMissingPathAndDirectory) {
   const std::uint32_t key = 0x0BADF00D;
   const std::vector<std::uint8_t> content = RandomBytes(290000, 11);
-  const fs::path file = TempPath("known");
+  const testing::ScratchDirectory scratch("checksums");
+  const fs::path file = scratch.Path() / "known";
   {
     std::ofstream out(file, std::ios::binary);
     out.write(reinterpret_cast<const char*>(content.data()), std::streamsize(content.size()));
@@ -304,32 +300,27 @@ TEST(FileChecksumTest, KnownContentMissingPathAndDirectory) {
   EXPECT_EQ(FileChecksum(key, file.string().c_str()), ReferenceFile(key, content));
   EXPECT_EQ(fs::file_size(file), content.size());
 
-  const fs::path missing = TempPath("missing");
+  const fs::path missing = scratch.Path() / "missing";
   EXPECT_EQ(FileChecksum(key, missing.string().c_str()), ReferenceFile(key, {}));
   EXPECT_TRUE(fs::exists(missing));
   EXPECT_EQ(fs::file_size(missing), 0u);
 
-  const fs::path directory = TempPath("directory");
+  const fs::path directory = scratch.Path() / "directory";
   fs::create_directory(directory);
   EXPECT_EQ(FileChecksum(key, directory.string().c_str()), 0xFFFFFFFFu);
-
-  std::error_code ignored;
-  fs::remove(file, ignored);
-  fs::remove(missing, ignored);
-  fs::remove(directory, ignored);
 }
 
 TEST(FileChecksumTest, ReadOnlyFileCannotBeOpened) {
-  const fs::path file = TempPath("readonly");
+  const testing::ScratchDirectory scratch("checksums");
+  const fs::path file = scratch.Path() / "readonly";
   std::ofstream(file, std::ios::binary) << "content";
   fs::permissions(file, fs::perms::owner_read);
   const bool writable = std::ofstream(file, std::ios::binary | std::ios::app).is_open();
   if (!writable) {
     EXPECT_EQ(FileChecksum(1, file.string().c_str()), 0xFFFFFFFFu);
   }
-  std::error_code ignored;
+  std::error_code ignored;  // writable again, so that Windows lets it be removed
   fs::permissions(file, fs::perms::owner_all, ignored);
-  fs::remove(file, ignored);
   if (writable) {
     GTEST_SKIP() << "this user may write to read-only files";
   }

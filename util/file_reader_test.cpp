@@ -4,10 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include "platform/platform.h"
+#include "testing/scratch_directory.h"
 
 namespace tessard {
 namespace {
@@ -16,19 +16,11 @@ namespace fs = std::filesystem;
 
 class FileReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device entropy;
-    base = fs::temp_directory_path() / ("tessard_reader_" + std::to_string(entropy()));
-    fs::create_directory(base);
-    std::ofstream(base / "data", std::ios::binary) << "0123456789";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(base, ignored);
-  }
+  void SetUp() override { std::ofstream(base / "data", std::ios::binary) << "0123456789"; }
   std::string PathOf(const char* name) const { return (base / name).string(); }
 
-  fs::path base;
+  const testing::ScratchDirectory scratch{"reader"};
+  const fs::path base = scratch.Path();
 };
 
 TEST_F(FileReaderTest, OpensExistingUnchangedAndCreatesMissingEmpty) {

@@ -3,8 +3,6 @@
 // later Wireshark), against vectors from the relay's own cipher.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +14,7 @@
 #include "cipher/table_random.h"
 #include "testing/child_process.h"
 #include "testing/relay_harness.h"
+#include "testing/scratch_directory.h"
 #include "testing/tshark.h"
 
 namespace tessard::testing {
@@ -90,13 +89,8 @@ TEST_P(SubspaceCipherLuaTest, MatchesTheRelaysCipher) {
   const std::string lua = FindOnPath(GetParam());
   if (lua.empty())
     GTEST_SKIP() << GetParam() << " is not installed (Debian package " << GetParam() << ")";
-  static std::atomic<unsigned> counter{0};
-  const fs::path directory =
-      fs::temp_directory_path() /
-      ("tessard-cipher-lua-" +
-       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-       std::to_string(counter++));
-  fs::create_directories(directory);
+  const ScratchDirectory scratch("cipher-lua");
+  const fs::path& directory = scratch.Path();
   WriteWholeFile(directory / "vectors.lua", Vectors());
   std::ofstream(directory / "check.sh") << "#!/bin/sh\nexec '" << lua << "' '" TESSARD_SOURCE_DIR
                                         << "/wireshark/subspace_cipher_check.lua' vectors.lua\n";
@@ -111,8 +105,6 @@ TEST_P(SubspaceCipherLuaTest, MatchesTheRelaysCipher) {
   const std::string errors = ReadWholeFile(directory / "errors.txt");
   EXPECT_EQ(status, 0) << output << errors;
   EXPECT_NE(output.find(" 0 failures"), std::string::npos) << output << errors;
-  std::error_code ignored;
-  fs::remove_all(directory, ignored);
 }
 
 INSTANTIATE_TEST_SUITE_P(Interpreters, SubspaceCipherLuaTest, ::testing::Values("lua5.2", "lua5.4"),

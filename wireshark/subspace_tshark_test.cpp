@@ -4,8 +4,6 @@
 // plain payloads as they are.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -17,6 +15,7 @@
 #include "testing/capture_program_fixture.h"
 #include "testing/child_process.h"
 #include "testing/relay_harness.h"
+#include "testing/scratch_directory.h"
 #include "testing/tshark.h"
 #include "testing/wire_capture.h"
 
@@ -144,17 +143,6 @@ class SubspaceDissectorTest : public ::testing::Test {
   void SetUp() override {
     tshark = FindTshark();
     if (tshark.empty()) GTEST_SKIP() << "tshark is not installed (Debian package tshark)";
-    static std::atomic<unsigned> counter{0};
-    directory = fs::temp_directory_path() /
-                ("tessard-dissector-" +
-                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-                 std::to_string(counter++));
-    fs::create_directories(directory);
-  }
-
-  void TearDown() override {
-    std::error_code ignored;
-    if (!directory.empty()) fs::remove_all(directory, ignored);
   }
 
   // Every frame's fields, read by tshark with the dissector and options.
@@ -217,7 +205,8 @@ class SubspaceDissectorTest : public ::testing::Test {
   }
 
   std::string tshark;
-  fs::path directory;
+  const ScratchDirectory scratch{"dissector"};
+  const fs::path directory = scratch.Path();
   WireCapture capture;
   Rows rows;
   std::mt19937 random{17};
