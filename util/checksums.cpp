@@ -2,7 +2,7 @@
 
 #include "util/byte_readers.h"
 #include "util/crc32_polynomial.h"
-#include "util/crc32_with_fold.h"
+#include "util/checksums_internal.h"
 #include "util/file_reader.h"
 
 namespace tessard {

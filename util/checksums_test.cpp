@@ -13,7 +13,7 @@
 
 #include "testing/scratch_directory.h"
 #include "util/byte_readers.h"
-#include "util/crc32_with_fold.h"
+#include "util/checksums_internal.h"
 
 namespace tessard {
 namespace {

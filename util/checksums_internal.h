@@ -1,6 +1,6 @@
-// Crc32 with its folding path chosen by the caller, so that the tests can
-// hold every path against the byte-wise loop on one machine. Internal to
-// the library; not installed.
+// What checksums.cpp shows its own tests beyond the public header: Crc32
+// with its folding path chosen by the caller, so that every path can be
+// held against the byte-wise loop on one machine. Not installed.
 #pragma once
 
 #include <cstdint>
