@@ -91,7 +91,7 @@ TEST(RelayBurst, CarriesThousandsOfDatagramsASecondEachWayAndLogsEveryOne) {
       expected.Dump(way.direction, plain);
       relay.SendToRelay(way.gameFrom, relay.relayPort, gameSent.back());
       if (i % kAuxEvery == 0) {
-        auxSent.push_back("aux " + std::to_string(i));
+        auxSent.push_back(std::string("aux ") + std::to_string(i));
         relay.SendToRelay(way.auxFrom, auxPort, auxSent.back());
       }
     }
