@@ -7,30 +7,13 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "testing/loopback.h"
 
 namespace tessard::bench {
 namespace {
-
-std::filesystem::path FreshDirectory() {
-  static unsigned counter = 0;
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  std::filesystem::path path = std::filesystem::temp_directory_path() /
-                               ("tessard-bench-" + std::to_string(getpid()) + "-" +
-                                std::to_string(stamp) + "-" + std::to_string(counter++));
-  std::filesystem::create_directories(path);
-  return path;
-}
-
-std::string ReadWholeFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 // Waits up to timeoutMs for pid to end; true when it did.
 bool Reap(pid_t pid, int timeoutMs) {
@@ -64,8 +47,6 @@ Contender::~Contender() {
     Reap(process.pid, 10000);
     if (process.input != -1) close(process.input);
   }
-  std::error_code ignored;
-  if (!directory_.empty()) std::filesystem::remove_all(directory_, ignored);
 }
 
 bool Contender::Spawn(const std::vector<std::string>& arguments) {
@@ -107,7 +88,8 @@ bool Contender::Start(RelayKind relayKind, const RelayPrograms& programs, std::u
                       const std::string& extraProxy) {
   signal(SIGPIPE, SIG_IGN);  // a relay that is gone must not take the benchmark with it
   kind = relayKind;
-  directory_ = FreshDirectory();
+  scratch_ = std::make_unique<testing::ScratchDirectory>("bench");
+  directory_ = scratch_->Path();
   gamePort = testing::FindFreePortPair();
   if (gamePort == 0) return false;
   const std::string server = std::to_string(serverPort);
@@ -154,7 +136,7 @@ std::int64_t Contender::CpuNanoseconds() const {
 std::int64_t Contender::CpuTicks() const {
   std::int64_t total = 0;
   for (const Process& process : processes_) {
-    const std::string stat = ReadWholeFile("/proc/" + std::to_string(process.pid) + "/stat");
+    const std::string stat = testing::ReadWholeFile("/proc/" + std::to_string(process.pid) + "/stat");
     // Fields 14 and 15, utime and stime, counted after the command name,
     // which is in parentheses and may hold spaces.
     const std::size_t close = stat.rfind(')');
@@ -190,9 +172,9 @@ bool Contender::Stop() {
 }
 
 std::string Contender::Log() const {
-  return kind == RelayKind::kTessard ? ReadWholeFile(directory_ / "packets.txt") : std::string();
+  return kind == RelayKind::kTessard ? testing::ReadWholeFile(directory_ / "packets.txt") : std::string();
 }
 
-std::string Contender::Errors() const { return ReadWholeFile(directory_ / "errors.txt"); }
+std::string Contender::Errors() const { return testing::ReadWholeFile(directory_ / "errors.txt"); }
 
 }  // namespace tessard::bench

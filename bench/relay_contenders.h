@@ -9,8 +9,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "testing/scratch_directory.h"
 
 namespace tessard::bench {
 
@@ -63,6 +66,8 @@ class Contender {
   bool Spawn(const std::vector<std::string>& arguments);
 
   std::vector<Process> processes_;
+  // Removed, with the relay's files, once the processes above are gone.
+  std::unique_ptr<testing::ScratchDirectory> scratch_;
   std::filesystem::path directory_;
 };
 
