@@ -24,6 +24,7 @@
 #include "bench/relay_contenders.h"
 #include "testing/loopback.h"
 #include "testing/relay_harness.h"
+#include "testing/tshark.h"
 
 namespace tessard::bench {
 namespace {
@@ -290,6 +291,16 @@ int main(int argc, char** argv) {
       return 2;
     }
     *path = argv[i + 1];
+  }
+  // A bare name is looked up on PATH, as a shell would.
+  if (programs.socat.find('/') == std::string::npos) {
+    const std::string found = tessard::testing::FindOnPath(programs.socat);
+    if (found.empty()) {
+      std::fprintf(stderr, "relay_compare: %s is not on PATH (Debian package socat)\n",
+                   programs.socat.c_str());
+      return 2;
+    }
+    programs.socat = found;
   }
   tessard::testing::SocketLibraryScope socketLibrary;
   std::printf("relay_compare: tessard %s\nload average at the start: %s\n",

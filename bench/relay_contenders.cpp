@@ -1,11 +1,7 @@
 #include "bench/relay_contenders.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
+#include <sys/types.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -13,21 +9,6 @@
 #include "testing/loopback.h"
 
 namespace tessard::bench {
-namespace {
-
-// Waits up to timeoutMs for pid to end; true when it did.
-bool Reap(pid_t pid, int timeoutMs) {
-  for (int waited = 0; waited <= timeoutMs; ++waited) {
-    int status = 0;
-    const pid_t ended = waitpid(pid, &status, WNOHANG);
-    if (ended == pid || (ended == -1 && errno != EINTR)) return true;
-    timespec pause{0, 1000000L};
-    nanosleep(&pause, nullptr);
-  }
-  return false;
-}
-
-}  // namespace
 
 const char* Name(RelayKind kind) {
   switch (kind) {
@@ -41,52 +22,23 @@ const char* Name(RelayKind kind) {
   return "?";
 }
 
-Contender::~Contender() {
-  for (const Process& process : processes_) {
-    kill(process.pid, SIGKILL);
-    Reap(process.pid, 10000);
-    if (process.input != -1) close(process.input);
-  }
-}
+Contender::~Contender() = default;  // each ChildProcess kills its relay still running
 
-bool Contender::Spawn(const std::vector<std::string>& arguments) {
-  int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) return false;
-  const std::string errors = (directory_ / "errors.txt").string();
-  const std::string console = (directory_ / "console.txt").string();
-  const pid_t child = fork();
-  if (child == -1) {
-    close(pipeEnds[0]);
-    close(pipeEnds[1]);
+bool Contender::Spawn(const std::vector<std::string>& command) {
+  // One pair of output files per process: socat runs two.
+  const std::string number = std::to_string(processes_.size());
+  auto process = std::make_unique<testing::ChildProcess>();
+  if (!process->Start(command, directory_.string(),
+                      (directory_ / ("console" + number + ".txt")).string(),
+                      (directory_ / ("errors" + number + ".txt")).string())) {
     return false;
   }
-  if (child == 0) {
-    // A benchmark that crashes must not leave its relays running.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    const int output = open(console.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    const int error = open(errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (output == -1 || error == -1 || chdir(directory_.c_str()) != 0) _exit(127);
-    dup2(pipeEnds[0], STDIN_FILENO);
-    dup2(output, STDOUT_FILENO);
-    dup2(error, STDERR_FILENO);
-    close(pipeEnds[0]);
-    close(pipeEnds[1]);
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  close(pipeEnds[0]);
-  fcntl(pipeEnds[1], F_SETFD, FD_CLOEXEC);
-  processes_.push_back({child, pipeEnds[1]});
+  processes_.push_back(std::move(process));
   return true;
 }
 
 bool Contender::Start(RelayKind relayKind, const RelayPrograms& programs, std::uint16_t serverPort,
                       const std::string& extraProxy) {
-  signal(SIGPIPE, SIG_IGN);  // a relay that is gone must not take the benchmark with it
   kind = relayKind;
   scratch_ = std::make_unique<testing::ScratchDirectory>("bench");
   directory_ = scratch_->Path();
@@ -121,12 +73,13 @@ bool Contender::Start(RelayKind relayKind, const RelayPrograms& programs, std::u
 
 std::int64_t Contender::CpuNanoseconds() const {
   std::int64_t total = 0;
-  for (const Process& process : processes_) {
+  for (const auto& process : processes_) {
     // The process's CPU-time clock counts in nanoseconds what /proc/PID/stat
     // counts in 10 ms ticks, too coarse for a few thousand datagrams.
     clockid_t clock;
     timespec spent{};
-    if (clock_getcpuclockid(process.pid, &clock) == 0 && clock_gettime(clock, &spent) == 0) {
+    if (clock_getcpuclockid(static_cast<pid_t>(process->ProcessId()), &clock) == 0 &&
+        clock_gettime(clock, &spent) == 0) {
       total += static_cast<std::int64_t>(spent.tv_sec) * 1000000000 + spent.tv_nsec;
     }
   }
@@ -135,8 +88,9 @@ std::int64_t Contender::CpuNanoseconds() const {
 
 std::int64_t Contender::CpuTicks() const {
   std::int64_t total = 0;
-  for (const Process& process : processes_) {
-    const std::string stat = testing::ReadWholeFile("/proc/" + std::to_string(process.pid) + "/stat");
+  for (const auto& process : processes_) {
+    const std::string stat =
+        testing::ReadWholeFile("/proc/" + std::to_string(process->ProcessId()) + "/stat");
     // Fields 14 and 15, utime and stime, counted after the command name,
     // which is in parentheses and may hold spaces.
     const std::size_t close = stat.rfind(')');
@@ -152,29 +106,36 @@ std::int64_t Contender::CpuTicks() const {
 
 bool Contender::Stop() {
   bool clean = true;
-  for (Process& process : processes_) {
-    if (kind == RelayKind::kTessard) {
-      clean = write(process.input, "q", 1) == 1 && clean;
-    } else {
-      kill(process.pid, SIGTERM);
-    }
+  for (const auto& process : processes_) {
+    clean = (kind == RelayKind::kTessard ? process->WriteToStandardInput("q")
+                                         : process->RequestStop()) &&
+            clean;
   }
-  for (Process& process : processes_) {
-    if (!Reap(process.pid, 10000)) {
-      kill(process.pid, SIGKILL);
-      Reap(process.pid, 10000);
+  for (const auto& process : processes_) {
+    process->WaitForExit(10000);  // socat ends by the signal itself: no status to read
+    if (process->Running()) {
+      process->Kill();
       clean = false;
     }
-    close(process.input);
   }
   processes_.clear();
   return clean;
 }
 
 std::string Contender::Log() const {
-  return kind == RelayKind::kTessard ? testing::ReadWholeFile(directory_ / "packets.txt") : std::string();
+  return kind == RelayKind::kTessard ? testing::ReadWholeFile(directory_ / "packets.txt")
+                                     : std::string();
 }
 
-std::string Contender::Errors() const { return testing::ReadWholeFile(directory_ / "errors.txt"); }
+std::string Contender::Errors() const {
+  std::string errors;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(directory_, ignored)) {
+    if (entry.path().filename().string().rfind("errors", 0) == 0) {
+      errors += testing::ReadWholeFile(entry.path());
+    }
+  }
+  return errors;
+}
 
 }  // namespace tessard::bench

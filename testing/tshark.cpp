@@ -10,15 +10,17 @@ namespace tessard::testing {
 
 namespace fs = std::filesystem;
 
-std::string FindTshark() {
+std::string FindOnPath(const std::string& program) {
   const char* path = std::getenv("PATH");
   std::stringstream directories(path == nullptr ? "/usr/bin" : path);
   for (std::string directory; std::getline(directories, directory, ':');) {
-    const fs::path candidate = fs::path(directory) / "tshark";
+    const fs::path candidate = fs::path(directory) / program;
     if (!directory.empty() && fs::exists(candidate)) return candidate.string();
   }
   return {};
 }
+
+std::string FindTshark() { return FindOnPath("tshark"); }
 
 bool ReadFrames(const std::string& tshark, const fs::path& directory,
                 const std::string& captureName, const std::vector<std::string>& fields,

@@ -9,6 +9,9 @@
 
 namespace tessard::testing {
 
+// The path of program in one of PATH's directories, or empty when none
+// holds it.
+std::string FindOnPath(const std::string& program);
 // tshark's path, or empty when it is not installed.
 std::string FindTshark();
 

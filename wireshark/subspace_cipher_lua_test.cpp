@@ -22,17 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string FindOnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::stringstream directories(path == nullptr ? "/usr/bin" : path);
-  for (std::string directory; std::getline(directories, directory, ':');) {
-    if (!directory.empty() && fs::exists(fs::path(directory) / program)) {
-      return (fs::path(directory) / program).string();
-    }
-  }
-  return {};
-}
-
 // A Lua source file that returns the vectors: generator draws from seeds at
 // the quotient's edges, sessions with their key table words, and datagrams
 // of every length class with what Decrypt makes of them.
