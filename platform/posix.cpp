@@ -384,7 +384,7 @@ void InstallStopHandlers() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no restart: a stop cuts the pass's sleep short
+  action.sa_flags = 0;  // no restart: a stop cuts the idle wait short
   for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
     sigaction(signalNumber, &action, nullptr);
 }

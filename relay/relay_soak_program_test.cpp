@@ -1,6 +1,6 @@
 // Minutes of steady encrypted game traffic through the real relay, both
-// ways at 40 datagrams a second (the relay carries about 100 a second per
-// pair): nothing lost, nothing changed, and the log exact to the byte.
+// ways at 40 datagrams a second, a game client's ordinary pace: nothing
+// lost, nothing changed, and the log exact to the byte.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -19,7 +19,7 @@
 namespace tessard::testing {
 
 constexpr std::uint32_t kDeliveryTimeoutMs = 2000;
-// Long enough to be sure that a datagram is not coming, at 10 ms a pass.
+// Long enough to be sure that a datagram is not coming.
 constexpr std::uint32_t kSilenceTimeoutMs = 300;
 // Why a test of stop requests is skipped: ChildProcess::RequestStop could not
 // send one (wine delivers no Ctrl-Break to a console the test shares).
