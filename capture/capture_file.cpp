@@ -32,16 +32,53 @@ bool CaptureFile::Start(std::unique_ptr<OutputTarget> replacement,
   Close();
   openFailed = false;
   openReason[0] = '\0';
+  fifoPath.clear();
+  interrupted = false;
+  writer.SetFailureHandler(onFailure);
+  return Begin(std::move(replacement));
+}
+
+bool CaptureFile::Begin(std::unique_ptr<OutputTarget> replacement) {
   target = std::move(replacement);
   writer.Start(target.get());
-  writer.SetFailureHandler(onFailure);
   const std::vector<std::uint8_t> header = CaptureFileHeader();
   return writer.Write(header.data(), static_cast<std::uint32_t>(header.size()),
                       static_cast<std::uint32_t>(header.size()));
 }
 
+void CaptureFile::FollowReaders(const char* path, void (*restartHandler)()) {
+  fifoPath = path;
+  onRestart = restartHandler;
+}
+
+void CaptureFile::LookForNewReader() {
+  // Opening a FIFO that no one reads fails at once, but not for free: a
+  // few looks a second are plenty for a reader that a user starts by hand.
+  constexpr std::uint32_t kLookEveryMs = 250;
+  const std::uint32_t now = platform::TickCount();
+  if (now - lookedAt < kLookEveryMs) return;
+  lookedAt = now;
+  // The old reader's unread bytes stay in the pipe for as long as it is
+  // open at either end; closed, the next reader gets a fresh one.
+  if (target != nullptr) {
+    if (!target->ReaderLeft()) return;  // a reader that stopped reading is still there
+    writer.Close();
+    target.reset();
+    interrupted = true;
+  }
+  int descriptor = -1;
+  char why[sizeof(openReason)];
+  if (platform::ReopenOutputFifo(fifoPath.c_str(), &descriptor, why, sizeof(why)) !=
+      platform::OutputOpening::kOpened) {
+    return;
+  }
+  if (onRestart != nullptr) onRestart();
+  Begin(std::make_unique<FileOutput>(descriptor));
+}
+
 bool CaptureFile::Record(const CapturedDatagram& datagram) {
-  if (!IsOpen() || Failed()) return false;
+  if (writer.Failed() && !fifoPath.empty()) LookForNewReader();
+  if (!IsOpen() || writer.Failed() || openFailed) return false;
   // Cleared, not freed: after the largest block so far, no allocation per
   // datagram.
   block.clear();
@@ -54,7 +91,7 @@ bool CaptureFile::Record(const CapturedDatagram& datagram) {
 }
 
 bool CaptureFile::Close() {
-  const bool whole = writer.Close() && !openFailed;
+  const bool whole = writer.Close() && !openFailed && !interrupted;
   target.reset();
   return whole;
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "capture/pcapng.h"
@@ -29,6 +30,12 @@ class CaptureFile {
   // Writes the header to target, which the capture then owns.
   bool Start(std::unique_ptr<OutputTarget> target, OutputWriter::FailureHandler onFailure);
 
+  // Follows the FIFO at path, which the capture is being written to: once
+  // its reader has gone, the capture looks for a new one now and then, on
+  // a later Record, and starts again for it with a header of its own, told
+  // through onRestart. The capture no longer counts as whole after that.
+  void FollowReaders(const char* path, void (*onRestart)());
+
   // Writes the datagram's packet block. False when this or an earlier write
   // failed, or the file is not open.
   bool Record(const CapturedDatagram& datagram);
@@ -38,17 +45,27 @@ class CaptureFile {
   bool Close();
 
   bool IsOpen() const { return writer.HasTarget(); }
-  // True once creating, writing or closing has failed.
-  bool Failed() const { return writer.Failed() || openFailed; }
+  // True once creating, writing or closing has failed, or a reader left.
+  bool Failed() const { return writer.Failed() || openFailed || interrupted; }
   // Why it failed; empty while it has not.
   const char* Reason() const { return openFailed ? openReason : writer.Reason(); }
 
  private:
+  // Writes the header to a new target, at a start or a restart.
+  bool Begin(std::unique_ptr<OutputTarget> replacement);
+  // After a failure on a followed FIFO: lets go of it once its reader has
+  // gone, and starts again when a new reader has opened it.
+  void LookForNewReader();
+
   std::unique_ptr<OutputTarget> target;
   OutputWriter writer;
   bool openFailed = false;
   char openReason[256] = "";
   std::vector<std::uint8_t> block;
+  std::string fifoPath;  // empty: not followed
+  void (*onRestart)() = nullptr;
+  bool interrupted = false;  // a reader left, and what came meanwhile is not in it
+  std::uint32_t lookedAt = 0;
 };
 
 }  // namespace tessard

@@ -15,7 +15,7 @@ namespace {
 testing::FakeOutput disk;
 std::vector<std::string> failures;
 
-void RememberFailure(const char* reason, bool) { failures.emplace_back(reason); }
+void RememberFailure(const char* reason, bool, bool) { failures.emplace_back(reason); }
 
 class LogStreamTest : public ::testing::Test {
  protected:

@@ -6,9 +6,9 @@
 
 namespace tessard {
 
-std::int64_t FileOutput::Write(const std::uint8_t* bytes, std::uint32_t length, char* reason,
-                               std::uint32_t reasonSize) {
-  return platform::WriteOutputFile(descriptor, bytes, length, reason, reasonSize);
+std::int64_t FileOutput::Write(const std::uint8_t* bytes, std::uint32_t length,
+                               std::uint32_t waitMs, char* reason, std::uint32_t reasonSize) {
+  return platform::WriteOutputFile(descriptor, bytes, length, waitMs, reason, reasonSize);
 }
 
 bool FileOutput::CutBack(std::uint64_t length, char* reason, std::uint32_t reasonSize) {
@@ -22,11 +22,17 @@ bool FileOutput::Close(char* reason, std::uint32_t reasonSize) {
   return platform::CloseOutputFile(closing, reason, reasonSize);
 }
 
+std::uint32_t FileOutput::Now() const { return platform::TickCount(); }
+
+bool FileOutput::ReaderLeft() const { return platform::OutputReaderLeft(descriptor); }
+
 void OutputWriter::Start(OutputTarget* replacement) {
   target = replacement;
   failed = false;
+  readerLeft = false;
   delivered = 0;
   clean = 0;
+  hasWaited = false;
   reason[0] = '\0';
 }
 
@@ -34,9 +40,12 @@ bool OutputWriter::Write(const void* bytes, std::uint32_t length, std::uint32_t 
   if (failed || target == nullptr) return false;
   const auto* at = static_cast<const std::uint8_t*>(bytes);
   const std::uint64_t start = delivered;
+  const std::uint32_t startedAt = target->Now();
+  bool waited = false;
   for (std::uint32_t left = length; left > 0;) {
     char why[sizeof(reason)] = "";
-    const std::int64_t taken = target->Write(at, left, why, sizeof(why));
+    std::int64_t taken = target->Write(at, left, 0, why, sizeof(why));
+    if (taken == 0) taken = WaitForRoom(at, left, startedAt, waited, why, sizeof(why));
     if (taken > 0 && taken <= left) {
       at += taken;
       left -= static_cast<std::uint32_t>(taken);
@@ -45,11 +54,38 @@ bool OutputWriter::Write(const void* bytes, std::uint32_t length, std::uint32_t 
     }
     // The whole lines of a write cut short are kept all the same.
     if (completeLength > 0 && delivered - start >= completeLength) clean = start + completeLength;
-    Fail(taken == 0 ? "the output took no bytes" : why);
+    Fail(why);
     return false;
   }
   if (completeLength > 0) clean = start + completeLength;
   return true;
+}
+
+std::int64_t OutputWriter::WaitForRoom(const std::uint8_t* at, std::uint32_t left,
+                                       std::uint32_t startedAt, bool& waitedBefore, char* why,
+                                       std::uint32_t whySize) {
+  if (!waitedBefore) {
+    waitedBefore = true;
+    // A write that began soon after the last wait ended belongs to the same
+    // run of waits, and to its deadline.
+    if (!hasWaited || startedAt - lastWaitEndedAt >= platform::kOutputWaitMs) {
+      waitsStartedAt = startedAt;
+      deliveredBeforeWaits = delivered;
+    }
+    hasWaited = true;
+  }
+  const std::uint32_t spent = target->Now() - waitsStartedAt;
+  std::int64_t taken = 0;
+  if (spent < platform::kOutputWaitMs) {
+    taken = target->Write(at, left, platform::kOutputWaitMs - spent, why, whySize);
+  }
+  lastWaitEndedAt = target->Now();
+  if (taken == 0) {
+    std::snprintf(why, whySize, "its reader took %s for %u ms",
+                  delivered == deliveredBeforeWaits ? "nothing" : "too little",
+                  static_cast<unsigned>(platform::kOutputWaitMs));
+  }
+  return taken;
 }
 
 void OutputWriter::GiveUp(const char* why) {
@@ -64,7 +100,7 @@ bool OutputWriter::Close() {
   if (!closed && !failed) {
     failed = true;
     std::snprintf(reason, sizeof(reason), "%s", why);
-    if (onFailure != nullptr) onFailure(reason, false);
+    if (onFailure != nullptr) onFailure(reason, false, false);
   }
   return !failed;
 }
@@ -79,7 +115,8 @@ void OutputWriter::Fail(const char* why) {
     char cutWhy[sizeof(reason)] = "";
     torn = !target->CutBack(clean, cutWhy, sizeof(cutWhy));
   }
-  if (onFailure != nullptr) onFailure(reason, torn);
+  readerLeft = target != nullptr && target->ReaderLeft();
+  if (onFailure != nullptr) onFailure(reason, torn, readerLeft);
 }
 
 }  // namespace tessard

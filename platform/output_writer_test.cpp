@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "testing/fake_output.h"
 
 namespace tessard {
@@ -13,11 +14,14 @@ namespace {
 struct Told {
   std::string reason;
   bool endMayBeTorn;
+  bool readerLeft = false;
   bool operator==(const Told&) const = default;
 };
 std::vector<Told> told;
 
-void Remember(const char* reason, bool endMayBeTorn) { told.push_back({reason, endMayBeTorn}); }
+void Remember(const char* reason, bool endMayBeTorn, bool readerLeft) {
+  told.push_back({reason, endMayBeTorn, readerLeft});
+}
 
 struct Piece {
   std::string bytes;
@@ -82,6 +86,69 @@ TEST(OutputWriter, AFailingOutputKeepsACleanPrefixAndIsToldOnce) {
     EXPECT_FALSE(writer.Write("x\n", 2, 2));
     EXPECT_EQ(writer.Close(), whole) << "a second close changes nothing";
     EXPECT_EQ(told.size(), c.told.size());
+  }
+}
+
+constexpr std::size_t kRecord = 600;         // a capture record of a large datagram
+constexpr std::uint32_t kRecordEveryMs = 2;  // 500 datagrams a second
+
+// A pipe of 16 KiB whose reader takes 4 KiB every 50 ms, or nothing, or
+// drains it but idles 200 ms a second; the log's write-outs are one large
+// write, the capture's records many small ones, 2 ms apart.
+TEST(OutputWriter, AReaderThatFallsBehindHoldsTheWriterForOneDeadlineAtMost) {
+  const std::string slow = "its reader took too little for 250 ms";
+  const std::string stalled = "its reader took nothing for 250 ms";
+  const struct {
+    const char* name;
+    bool records;
+    std::size_t readerTakes;
+    std::uint32_t readerIdleMs;
+    std::vector<Told> told;
+  } cases[] = {
+      {"the log, a slow reader", false, 4096, 0, {{slow, true}}},
+      {"the log, a stalled reader", false, 0, 0, {{stalled, true}}},
+      {"capture records, a slow reader", true, 4096, 0, {{slow, false}}},
+      {"capture records, a stalled reader", true, 0, 0, {{stalled, false}}},
+      {"capture records, a reader that idles now and then", true, 16384, 200, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::FakeOutput output;
+    output.pipeSize = 16384;
+    output.cutBackFails = true;
+    output.readerTakes = c.readerTakes;
+    output.readerIdleMs = c.readerIdleMs;
+    output.readerCycleMs = 1000;
+    told.clear();
+    OutputWriter writer(&output);
+    writer.SetFailureHandler(Remember);
+
+    std::string sent;
+    if (c.records) {
+      // 4 s of traffic, unless the output is given up first.
+      const std::string record(kRecord, 'r');
+      for (int i = 0; i < 2000 && writer.Write(record.data(), kRecord, kRecord); ++i) {
+        sent += record;
+        output.now += kRecordEveryMs;
+      }
+    } else {
+      const std::string writeOut = std::string(64 * 1024 - 1, 'l') + "\n";
+      if (writer.Write(writeOut.data(), static_cast<std::uint32_t>(writeOut.size()),
+                       static_cast<std::uint32_t>(writeOut.size()))) {
+        sent = writeOut;
+      }
+    }
+    EXPECT_EQ(told, c.told);
+    EXPECT_EQ(writer.Failed(), !c.told.empty());
+    if (writer.Failed()) {
+      EXPECT_LE(output.waitedMs, platform::kOutputWaitMs) << "held for one deadline at most";
+    } else {
+      EXPECT_GT(output.waitedMs, platform::kOutputWaitMs) << "waits far apart are each forgiven";
+    }
+    // The records that went in did so whole, and only they.
+    if (c.records) {
+      EXPECT_EQ(output.file, sent);
+    }
   }
 }
 

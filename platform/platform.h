@@ -134,7 +134,7 @@ std::int32_t ReadFileDescriptor(int descriptor, void* buffer, std::uint32_t leng
 // buffer between the caller and the operating system. Each call that fails
 // puts the reason into reason (always terminated).
 
-// How long a write waits for a pipe or FIFO whose reader has taken nothing,
+// How long one write may wait for a pipe or FIFO whose reader is behind,
 // before the output is given up: short enough that the relay loop never
 // stalls for long, long enough for a reader that is merely busy.
 constexpr std::uint32_t kOutputWaitMs = 250;
@@ -159,10 +159,20 @@ bool EmptyOutputFile(int descriptor, char* reason, std::uint32_t reasonSize);
 // Removes a file that OpenOutputFile created, when it is given up unused.
 void RemoveOutputFile(const char* path);
 // One write: the count of bytes taken, fewer than length when the file took
-// only part, or -1. A pipe that has no room is waited on for up to
-// kOutputWaitMs, after which the write fails.
-std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length, char* reason,
-                             std::uint32_t reasonSize);
+// only part, or -1. A pipe that has no room is waited on for up to waitMs;
+// 0 when none came by then.
+std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length,
+                             std::uint32_t waitMs, char* reason, std::uint32_t reasonSize);
+// Whether descriptor is a pipe or FIFO that every reader has closed (a
+// write would fail with a broken pipe). Never waits.
+bool OutputReaderLeft(int descriptor);
+// Opens the FIFO at path for writing again, once its reader has left, and
+// takes its lock as OpenOutputFile does. Never creates a file and never
+// waits: kNoReader while no one has it open for reading, kInUse while
+// another program holds its lock, kFailed when path is no FIFO (or on a
+// system without FIFOs).
+OutputOpening ReopenOutputFifo(const char* path, int* descriptor, char* reason,
+                               std::uint32_t reasonSize);
 // Cuts the file to length bytes; false when it cannot be cut (a pipe).
 bool TruncateOutputFile(int descriptor, std::uint64_t length, char* reason,
                         std::uint32_t reasonSize);

@@ -471,8 +471,8 @@ bool EmptyOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
 
 void RemoveOutputFile(const char* path) { ::unlink(path); }
 
-std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length, char* reason,
-                             std::uint32_t reasonSize) {
+std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length,
+                             std::uint32_t waitMs, char* reason, std::uint32_t reasonSize) {
   const std::uint32_t started = TickCount();
   for (;;) {
     const ssize_t written = ::write(descriptor, bytes, length);
@@ -483,14 +483,43 @@ std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t le
       return -1;
     }
     const std::uint32_t waited = TickCount() - started;
-    if (waited >= kOutputWaitMs) {
-      std::snprintf(reason, reasonSize, "its reader took nothing for %u ms",
-                    static_cast<unsigned>(kOutputWaitMs));
-      return -1;
-    }
+    if (waited >= waitMs) return 0;
     pollfd watched{descriptor, POLLOUT, 0};
-    ::poll(&watched, 1, static_cast<int>(kOutputWaitMs - waited));
+    ::poll(&watched, 1, static_cast<int>(waitMs - waited));
   }
+}
+
+bool OutputReaderLeft(int descriptor) {
+  // The writing end of a pipe without readers polls as an error, and does
+  // so without taking anything from a reader that is still there.
+  pollfd watched{descriptor, POLLOUT, 0};
+  return ::poll(&watched, 1, 0) == 1 && (watched.revents & POLLERR) != 0;
+}
+
+OutputOpening ReopenOutputFifo(const char* path, int* descriptor, char* reason,
+                               std::uint32_t reasonSize) {
+  const int opened = ::open(path, kOutputOpenFlags);
+  if (opened == -1) {
+    if (errno == ENXIO) {
+      CopyText("no one is reading this FIFO", reason, reasonSize);
+      return OutputOpening::kNoReader;
+    }
+    CopyText(std::strerror(errno), reason, reasonSize);
+    return OutputOpening::kFailed;
+  }
+  struct stat status {};
+  if (::fstat(opened, &status) != 0 || !S_ISFIFO(status.st_mode)) {
+    ::close(opened);
+    CopyText("it is no longer a FIFO", reason, reasonSize);
+    return OutputOpening::kFailed;
+  }
+  if (::flock(opened, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    ::close(opened);
+    CopyText("another running relay or program is writing it", reason, reasonSize);
+    return OutputOpening::kInUse;
+  }
+  *descriptor = opened;
+  return OutputOpening::kOpened;
 }
 
 bool TruncateOutputFile(int descriptor, std::uint64_t length, char* reason,

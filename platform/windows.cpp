@@ -352,11 +352,20 @@ bool EmptyOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
 
 void RemoveOutputFile(const char* path) { DeleteFileA(path); }
 
-std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length, char* reason,
-                             std::uint32_t reasonSize) {
+// A named pipe is written as a file is: WriteFile waits for its reader.
+std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length,
+                             std::uint32_t /*waitMs*/, char* reason, std::uint32_t reasonSize) {
   const int written = _write(descriptor, bytes, length);
   if (written < 0) CopyText(std::strerror(errno), reason, reasonSize);
   return written;
+}
+
+bool OutputReaderLeft(int /*descriptor*/) { return false; }
+
+OutputOpening ReopenOutputFifo(const char* /*path*/, int* /*descriptor*/, char* reason,
+                               std::uint32_t reasonSize) {
+  CopyText("Windows has no FIFOs", reason, reasonSize);
+  return OutputOpening::kFailed;
 }
 
 bool TruncateOutputFile(int descriptor, std::uint64_t length, char* reason,

@@ -85,7 +85,7 @@ TEST_F(CaptureFileTest, AWriteCutShortLeavesOnlyWholeBlocksAndNothingAfter) {
 }
 
 int failuresTold = 0;
-void CountFailure(const char*, bool) { ++failuresTold; }
+void CountFailure(const char*, bool, bool) { ++failuresTold; }
 
 // The relay's side of a failed write: told once, whatever comes after, and
 // the capture counts as incomplete at the end.

@@ -42,15 +42,21 @@ bool Empty(OpenedFile& file) {
   return false;
 }
 
-void ReportLogFailure(const char* reason, bool endMayBeTorn) {
+void ReportLogFailure(const char* reason, bool endMayBeTorn, bool /*readerLeft*/) {
   ReportProblem("cannot write log file %s: %s; nothing more is logged%s", relaySettings.logPath,
                 reason, endMayBeTorn ? ", and its last line may be cut short" : "");
 }
 
-void ReportCaptureFailure(const char* reason, bool endMayBeTorn) {
-  ReportProblem("cannot write capture file %s: %s; nothing more is captured%s",
-                relaySettings.capturePath, reason,
-                endMayBeTorn ? ", and its last record may be cut short" : "");
+void ReportCaptureFailure(const char* reason, bool endMayBeTorn, bool readerLeft) {
+  ReportProblem(
+      "cannot write capture file %s: %s; %s%s", relaySettings.capturePath, reason,
+      readerLeft ? "the capture starts again when a reader opens it" : "nothing more is captured",
+      endMayBeTorn ? ", and its last record may be cut short" : "");
+}
+
+void ReportCaptureRestart() {
+  ReportProblem("capture file %s has a new reader: the capture starts again",
+                relaySettings.capturePath);
 }
 
 }  // namespace
@@ -115,6 +121,7 @@ bool RelayOutputs::Open() {
         capturePath, logPath);
   } else if (captureFile.opening == OutputOpening::kOpened && Empty(captureFile)) {
     capture.Start(std::make_unique<FileOutput>(captureFile.descriptor), ReportCaptureFailure);
+    capture.FollowReaders(capturePath, ReportCaptureRestart);
   } else if (capturePath[0] != '\0') {
     ReportProblem("cannot open capture file %s: %s; relaying without a capture", capturePath,
                   captureFile.reason);

@@ -14,10 +14,13 @@
 #include <chrono>
 #include <ostream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "testing/capture_records.h"
 #include "testing/loopback.h"
 #include "testing/relay_outputs_fixture.h"
+#include "testing/tshark.h"
 
 namespace tessard::testing {
 namespace {
@@ -50,8 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "tessard: cannot open capture file capture.fifo: no one is reading this FIFO "
                  "(start its reader first); relaying without a capture\n"},
         FifoCase{"AReaderThatLeaves", Reader::kLeaves, false,
-                 "tessard: cannot write capture file capture.fifo: Broken pipe; nothing more is "
-                 "captured\n"},
+                 "tessard: cannot write capture file capture.fifo: Broken pipe; the capture "
+                 "starts again when a reader opens it\n"},
         FifoCase{"AReaderThatStopsReading", Reader::kStopsReading, true,
                  "tessard: cannot write capture file capture.fifo: its reader took nothing for "
                  "250 ms; nothing more is captured\n"}),
@@ -100,6 +103,59 @@ TEST_P(FifoCaptureTest, NeitherStopsNorBlocksNorKillsTheRelay) {
     EXPECT_GT(contents.records.size(), 0u);
     close(reader);
   }
+}
+
+// A user closes Wireshark and opens it again on the running relay.
+TEST_F(RelayOutputsTest, ACaptureFifoStartsAgainForItsNextReader) {
+  const std::string fifo = (relay.directory / "capture.fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_NE(reader, -1);
+  ASSERT_TRUE(relay.StartRouted("Capture=capture.fifo\r\n"));
+  ASSERT_TRUE(CarryGame(2));
+  // It leaves records unread, which the next reader must not get.
+  close(reader);
+  ASSERT_TRUE(CarryGame(2));
+  const std::string left =
+      "tessard: cannot write capture file capture.fifo: Broken pipe; the capture starts again "
+      "when a reader opens it\n";
+  EXPECT_EQ(relay.ErrorsOnceTheyMention("\n"), left);
+
+  reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_NE(reader, -1);
+  const std::string back =
+      left + "tessard: capture file capture.fifo has a new reader: the capture starts again\n";
+  // The relay looks for a reader a few times a second, as datagrams come.
+  for (int i = 0; i < 60 && relay.Errors() != back; ++i) {
+    ASSERT_TRUE(CarryGame(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_EQ(relay.Errors(), back);
+  const int firstOfTheLast = carried;
+  ASSERT_TRUE(CarryGame(3));
+  EXPECT_EQ(relay.StopByKey(), 1) << "the capture is not whole";
+  EXPECT_EQ(relay.Errors(), back);
+  EXPECT_EQ(relay.Log(), log.FileText());
+
+  const std::string second = Drain(reader);
+  close(reader);
+  const CaptureContents contents = ReadCapture(second);
+  EXPECT_EQ(contents.error, "");
+  EXPECT_EQ(contents.interfaceNames, (std::vector<std::string>{"game", "auxiliary"}));
+  ASSERT_GE(contents.records.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(contents.records[contents.records.size() - 3 + i].payload,
+              GamePacket(40, static_cast<unsigned>(firstOfTheLast + i)));
+  }
+  const std::string tshark = FindTshark();
+  if (tshark.empty()) GTEST_SKIP() << "tshark is not installed (Debian package tshark)";
+  WriteWholeFile(relay.directory / "second.pcapng", second);
+  std::vector<std::vector<std::string>> frames;
+  std::string error;
+  ASSERT_TRUE(ReadFrames(tshark, relay.directory, "second.pcapng", {"frame.interface_name"},
+                         &frames, &error))
+      << error;
+  EXPECT_EQ(frames.size(), contents.records.size());
 }
 
 TEST_F(RelayOutputsTest, AFileSizeLimitEndsEachOutputCleanlyWhileRelayingGoesOn) {

@@ -24,6 +24,9 @@ class TrafficCapture {
   // The same on an output the caller opened, which the capture then owns.
   void Start(std::unique_ptr<OutputTarget> target, OutputWriter::FailureHandler onFailure);
 
+  // See CaptureFile::FollowReaders.
+  void FollowReaders(const char* path, void (*onRestart)()) { file.FollowReaders(path, onRestart); }
+
   bool IsOpen() const { return file.IsOpen(); }
   const char* Reason() const { return file.Reason(); }
 
