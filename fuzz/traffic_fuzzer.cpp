@@ -62,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace tessard::fuzzing;
   Sockets& sockets = TheSockets();
   decryptionEnabled = false;
+  keyRequested = false;
   sessionCipher = SessionCipher{};
   logText.clear();
   SetLogWriter(CaptureLog);

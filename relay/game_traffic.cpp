@@ -10,6 +10,7 @@
 namespace tessard {
 
 bool decryptionEnabled = false;
+bool keyRequested = false;
 SessionCipher sessionCipher;
 
 namespace {
@@ -50,6 +51,26 @@ std::uint8_t PacketType() {
 
 std::int32_t KeyInWorkCopy() { return static_cast<std::int32_t>(GetU32(workCopy.bytes, 2)); }
 
+bool IsKeyRequest(std::uint8_t type) {
+  return type == kKeyRequest && workCopy.length == kKeyRequestLength;
+}
+
+bool IsKeyResponse(std::uint8_t type) {
+  return type == kKeyResponse && workCopy.length >= kKeyResponseMinimum;
+}
+
+// Key requests and the key responses that answer them travel in the clear,
+// even on a connection that is encrypted already: a client that connects
+// again without a disconnect (it crashed, its network dropped) starts a new
+// exchange while the old keys are still in force. Everything else is read
+// through the keys in force, so what was still in flight under the old
+// keys is read right. The cipher leaves the type bytes as they are.
+bool TravelsInTheClear(Direction direction) {
+  const std::uint8_t type = PacketType();
+  return direction == Direction::kClientToServer ? IsKeyRequest(type)
+                                                 : IsKeyResponse(type) && keyRequested;
+}
+
 void RepeatDisconnect(const Datagram& datagram, UdpEndpoint& endpoint) {
   endpoint.Send(datagram.bytes.get(), datagram.length);  // its result, too, is not examined
   decryptionEnabled = false;
@@ -57,10 +78,12 @@ void RepeatDisconnect(const Datagram& datagram, UdpEndpoint& endpoint) {
 
 const char* InspectFromServer(const Datagram& datagram, UdpEndpoint& endpoint) {
   const std::uint8_t type = PacketType();
-  if (type == kKeyResponse && workCopy.length >= kKeyResponseMinimum) {
-    if (!decryptionEnabled) {
+  if (IsKeyResponse(type)) {
+    // While decryption is on, only the answer to a new key request counts.
+    if (!decryptionEnabled || keyRequested) {
       sessionCipher.SetServerKey(KeyInWorkCopy());
       decryptionEnabled = true;
+      keyRequested = false;
       LogEvent(Direction::kServerToClient, kDecryptionEnabled);
       return kDecryptionEnabled;
     }
@@ -72,8 +95,9 @@ const char* InspectFromServer(const Datagram& datagram, UdpEndpoint& endpoint) {
 
 const char* InspectFromClient(const Datagram& datagram, UdpEndpoint& endpoint) {
   const std::uint8_t type = PacketType();
-  if (type == kKeyRequest && workCopy.length == kKeyRequestLength) {
+  if (IsKeyRequest(type)) {
     sessionCipher.clientKey = KeyInWorkCopy();
+    keyRequested = true;
     std::snprintf(eventText, sizeof(eventText), "Connection from %s:%i (proto %i)",
                   datagram.source.FormatAddress(), static_cast<int>(datagram.source.HostPort()),
                   static_cast<int>(static_cast<std::int8_t>(workCopy.bytes[6])));
@@ -95,13 +119,15 @@ void PrepareWorkCopy(const Datagram& datagram) {
     CopyBytes(datagram.bytes.get(), workCopy.bytes, static_cast<std::uint32_t>(length));
   }
   workCopy.length = length;
-  if (decryptionEnabled) {
-    sessionCipher.Decrypt(workCopy.bytes, static_cast<std::uint32_t>(workCopy.length));
-  }
 }
 
 InspectedDatagram InspectGameDatagram(const Datagram& datagram, Direction direction,
                                       UdpEndpoint& endpoint) {
+  // Decrypted only now that the direction is known: a key request is one
+  // only from the client.
+  if (decryptionEnabled && !TravelsInTheClear(direction)) {
+    sessionCipher.Decrypt(workCopy.bytes, static_cast<std::uint32_t>(workCopy.length));
+  }
   const char* event = direction == Direction::kServerToClient
                           ? InspectFromServer(datagram, endpoint)
                           : InspectFromClient(datagram, endpoint);

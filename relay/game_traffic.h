@@ -17,6 +17,9 @@ namespace tessard {
 // datagram, decrypted, inspected and dumped but never sent, is the
 // inspection's own: others see it through what InspectGameDatagram returns.
 extern bool decryptionEnabled;
+// Whether a key request has come since the last key response was taken:
+// the next key response sets up new keys even while decryption is on.
+extern bool keyRequested;
 extern SessionCipher sessionCipher;
 
 // What the inspection made of a game datagram: its payload as the dump
@@ -31,13 +34,15 @@ struct InspectedDatagram {
   const char* event;
 };
 
-// Copies the datagram into the working copy and decrypts it there while
-// decryption is enabled. Called right after the datagram is received.
+// Copies the datagram into the working copy. Called right after the
+// datagram is received.
 void PrepareWorkCopy(const Datagram& datagram);
 
-// Follows the key exchange and logs the working copy. Called right after
-// the datagram was forwarded through endpoint, whose destination still
-// names where it went; a disconnect is sent there a second time.
+// Decrypts the working copy while decryption is enabled (but for a key
+// request and the key response that answers it, which travel in the
+// clear), follows the key exchange and logs the working copy. Called right
+// after the datagram was forwarded through endpoint, whose destination
+// still names where it went; a disconnect is sent there a second time.
 InspectedDatagram InspectGameDatagram(const Datagram& datagram, Direction direction,
                                       UdpEndpoint& endpoint);
 

@@ -123,6 +123,56 @@ TEST_F(KeyExchangeTest, IgnoresMisshapenKeyRequestsAndASecondKeyResponse) {
   ExpectLogAfterStop();
 }
 
+// A client that asks for keys again while decryption is on: it repeats
+// its request, or it connects again without a disconnect (it crashed, its
+// network dropped). Key requests and their answers are read as sent;
+// everything else through the keys in force when it arrives.
+TEST_F(KeyExchangeTest, AKeyRequestIsReadAsSentAndItsAnswerSetsUpNewKeys) {
+  constexpr std::int32_t kServerKey = 0x1234ABCD;
+  constexpr std::int32_t kNewServerKey = -0x5EED;
+  Connect(kServerKey, 5, 10);
+  const SessionCipher& old = client;
+  SessionCipher renewed;
+  const std::int32_t newClientKey = renewed.GenerateKey(4000);
+  renewed.SetServerKey(kNewServerKey);
+
+  const std::string connection =
+      "c2s       Connection from 127.0.0.1:" + std::to_string(relay.clientGame.LocalPort()) +
+      " (proto ";
+  const std::string enabled = "s2c       SubSpace decryption enabled.\n";
+  const std::string repeated = KeyRequest(old.clientKey, 5);
+  const std::string request = KeyRequest(newClientKey, 7);
+  const std::string stray = KeyResponse(31337);
+  std::string p[6];
+  for (unsigned i = 0; i < 6; ++i) p[i] = GamePacket(30 + i, i);
+  const struct {
+    const char* what;
+    bool fromClient;
+    std::string wire, shown, event;
+  } steps[] = {
+      {"a repeated key request", true, repeated, repeated, connection + "5)\n"},
+      {"its answer, the same keys", false, KeyResponse(kServerKey), KeyResponse(kServerKey),
+       enabled},
+      {"traffic under those keys", true, Encrypted(old, p[0]), p[0], ""},
+      {"a reconnect's key request", true, request, request, connection + "7)\n"},
+      {"in flight under the old keys, down", false, Encrypted(old, p[1]), p[1], ""},
+      {"in flight under the old keys, up", true, Encrypted(old, p[2]), p[2], ""},
+      {"the answer", false, KeyResponse(kNewServerKey), KeyResponse(kNewServerKey), enabled},
+      {"under the new keys, up", true, Encrypted(renewed, p[3]), p[3], ""},
+      {"under the new keys, down", false, Encrypted(renewed, p[4]), p[4], ""},
+      {"a key response that no request came before", false, stray, Decrypted(renewed, stray), ""},
+      {"still under the new keys", true, Encrypted(renewed, p[5]), p[5], ""},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    ASSERT_EQ(step.fromClient ? ClientSends(step.wire) : ServerSends(step.wire), step.wire);
+    expected.Line(step.event);
+    expected.Dump(step.fromClient ? Direction::kClientToServer : Direction::kServerToClient,
+                  step.shown);
+  }
+  ExpectLogAfterStop();
+}
+
 TEST_F(KeyExchangeTest, LongTrafficCrossesManyWriteOutsIntact) {
   Connect(31337, 4, 1);
   // Tens of thousands of pieces: the store of 1000 is written out dozens of times.
