@@ -119,8 +119,11 @@ int Run(const std::filesystem::path& directory, const std::vector<std::string>& 
        waited += 100) {
     sendTo(clientAux, static_cast<std::uint16_t>(relayPort + 1), "probe");
     relaying = ReceiveWithin(serverAux, 100) != nullptr;
+    if (!relaying) relay.WaitForExit(0);  // notes a relay that has ended
   }
-  if (!relaying) return Fail("the relay carried nothing", errors);
+  if (!relaying) {
+    return Fail(relay.Running() ? "the relay carried nothing" : "the relay ended", errors);
+  }
 
   SessionCipher client;
   SessionCipher server;
@@ -155,8 +158,8 @@ int Run(const std::filesystem::path& directory, const std::vector<std::string>& 
   relay.WriteToStandardInput("q");
   const int status = relay.WaitForExit(30000);
   if (status != 0) {
-    relay.Kill();
-    return Fail("the relay stopped with status " + std::to_string(status), errors);
+    return Fail("the relay did not stop cleanly on a key (status " + std::to_string(status) + ")",
+                errors);
   }
   const std::string log = ReadWholeFile(directory / settings.logName);
   if (log != expected.FileText()) {
