@@ -8,7 +8,7 @@ ifneq ($(shell command -v ninja 2>/dev/null),)
 export CMAKE_GENERATOR ?= Ninja
 endif
 
-.PHONY: all build run test clean
+.PHONY: all build run test package clean
 
 all: build
 
@@ -42,6 +42,21 @@ bench:
 	$(BENCH_DIR)/bench/relay_latency 30 40
 	$(BENCH_DIR)/bench/relay_compare
 	bench/idle_cpu.sh $(BENCH_DIR)/relay/tessard 10
+
+# The three release packages, in build/packages: the .deb and the tarball
+# from a Linux Release build, the zip from the MinGW-w64 cross build. Each
+# build is configured afresh, so that the version names the current commit.
+PACKAGE_DIR := build/packages
+package:
+	rm -rf $(PACKAGE_DIR)
+	cmake --preset package
+	cmake --build --preset package
+	cpack --config build/package/CPackConfig.cmake -B $(PACKAGE_DIR)
+	cmake --preset package-windows
+	cmake --build --preset package-windows
+	cpack --config build/package-windows/CPackConfig.cmake -B $(PACKAGE_DIR)
+	rm -rf $(PACKAGE_DIR)/_CPack_Packages
+	ls -l $(PACKAGE_DIR)
 
 clean:
 	rm -rf build
