@@ -40,11 +40,10 @@ bool UdpEndpoint::Send(const std::uint8_t* bytes, std::int32_t length) {
 }
 
 std::unique_ptr<Datagram> UdpEndpoint::Receive() {
+  // The socket is asked every time, never the readiness event: the wait may
+  // have taken the event's signal, and a socket that is not read again would
+  // never signal again.
   if (readinessEvent == nullptr) return nullptr;
-  // The socket is asked every time: an event that says nothing is queued
-  // may be out of date (an empty datagram sets it, then leaves no bytes to
-  // count), and a socket that is never read again would never signal again.
-  platform::ClearReadiness(readinessEvent);
   NetAddress sender;
   std::uint8_t buffer[kMaxDatagramSize];
   const int received = platform::ReceiveFrom(socketHandle, buffer, kMaxDatagramSize, &sender);

@@ -1,5 +1,6 @@
 // A UDP socket bound to one local port on every local address, with its
-// readiness event and the address it currently sends to.
+// readiness event (for the wait between passes) and the address it
+// currently sends to.
 #pragma once
 
 #include <cstdint>
@@ -59,7 +60,7 @@ class UdpEndpoint {
 // Waits until a datagram is queued on either endpoint, a key waits (once
 // the keyboard is watched), a stop is requested or milliseconds pass,
 // whichever comes first; one queued before the call ends it at once. An
-// endpoint that is not bound is not waited on. True when a datagram is
+// endpoint that is not bound is not waited on. True when a datagram may be
 // waiting.
 bool WaitForDatagram(const UdpEndpoint& first, const UdpEndpoint& second,
                      std::uint32_t milliseconds);

@@ -59,15 +59,11 @@ int SendTo(SocketHandle socket, const std::uint8_t* bytes, std::int32_t length,
 // and the datagram is gone.
 int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity, void* address16);
 
-// The readiness event of a socket: WSACreateEvent, and WSAEventSelect for
-// FD_READ (which also makes the socket non-blocking).
+// The readiness event of a socket: an event that a wait on it resets, and
+// WSAEventSelect for FD_READ (which also makes the socket non-blocking).
+// Only the wait looks at it: a receive always asks the socket itself.
 EventHandle CreateReadinessEvent();
 void SelectForReading(SocketHandle socket, EventHandle event);
-// Called right before each receive: the event is cleared, so that only a
-// datagram that the receive leaves queued, or one that arrives after it,
-// sets it again. A wait on the event then never sleeps through a queued
-// datagram, whatever its size, and never wakes for one already taken.
-void ClearReadiness(EventHandle event);
 void CloseReadinessEvent(EventHandle event);
 
 // One socket and its readiness event, watched between the relay's passes.
@@ -79,7 +75,8 @@ struct ReadinessWatch {
 // waits on the keyboard (once StartKeyboardWatch has run), a stop is
 // requested, or milliseconds pass, whichever comes first (alertable). A
 // datagram that arrived before the call ends it at once, and so does a
-// stop request that came before it. True when a datagram is waiting; a
+// stop request that came before it. True when a datagram may be waiting
+// (one that a receive took after it signalled may still end one wait); a
 // key is told by KeyPressed.
 bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds);
 

@@ -274,9 +274,6 @@ void SelectForReading(SocketHandle socket, EventHandle) {
   if (flags != -1) fcntl(Descriptor(socket), F_SETFL, flags | O_NONBLOCK);
 }
 
-// poll() asks the socket's queue, which the receive itself empties.
-void ClearReadiness(EventHandle) {}
-
 void CloseReadinessEvent(EventHandle) {}
 
 // poll() is level-triggered: a datagram or a key waiting before the call is

@@ -192,26 +192,23 @@ int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity
                   static_cast<sockaddr*>(address16), &addressLength);
 }
 
-EventHandle CreateReadinessEvent() {
-  const WSAEVENT event = WSACreateEvent();
-  return event == WSA_INVALID_EVENT ? nullptr : event;
-}
+// Auto-reset, unlike WSACreateEvent's: the wait that it ends takes the
+// signal with it, and nothing else ever resets it, so the receive needs no
+// call of its own before its recvfrom. Winsock sets the event when a
+// datagram arrives while FD_READ is enabled, and every recvfrom enables it
+// again, whatever it returns (an empty datagram, nothing at all); one that
+// leaves a datagram queued sets the event again at once. So no datagram is
+// ever slept through, and a datagram read before the wait costs at most
+// one wake-up that finds nothing.
+EventHandle CreateReadinessEvent() { return CreateEventA(nullptr, FALSE, FALSE, nullptr); }
 
 void SelectForReading(SocketHandle socket, EventHandle event) {
   WSAEventSelect(Native(socket), static_cast<WSAEVENT>(event), FD_READ);
 }
 
-// Winsock sets the event when a datagram arrives while FD_READ is enabled,
-// and every recvfrom enables it again, whatever it returns; one that leaves
-// a datagram queued sets the event again at once. So a clear right before
-// each recvfrom leaves the event set exactly when a datagram may be waiting.
-void ClearReadiness(EventHandle event) {
-  if (event != nullptr) WSAResetEvent(static_cast<WSAEVENT>(event));
-}
-
-// The events are left as the receives cleared them: one set since then
-// means a datagram, and ends the wait at once. The console's input handle
-// is signalled while it holds input; the stop event, when a stop comes.
+// A socket's event set since the last wait means a datagram may be queued,
+// and ends the wait at once. The console's input handle is signalled while
+// it holds input; the stop event, when a stop comes.
 bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds) {
   HANDLE events[WSA_MAXIMUM_WAIT_EVENTS];
   DWORD eventCount = 0;
