@@ -12,9 +12,10 @@ NetAddress serverAuxAddress;
 
 namespace {
 
-// The wait ends by itself for what cannot be waited on: a terminal handed
-// back to the relay without a signal, a Windows pipe on standard input
-// (the platform looks at that more often).
+// Idle, the relay wakes at most once a second: the wait ends by itself only
+// for what cannot be waited on, a terminal handed back to the relay without
+// a signal. (A Windows pipe on standard input, which cannot be waited on
+// either, the platform looks at more often.)
 constexpr std::uint32_t kIdleWaitMs = 1000;
 
 // Sends the datagram on to the other side of its pair and tells which way
