@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+#include "testing/loopback.h"
+
 namespace tessard::bench {
 namespace {
 
@@ -23,9 +25,9 @@ constexpr unsigned char kStamped = 0x5A;
 constexpr unsigned char kGreeting = 0x47;
 constexpr std::size_t kStampBytes = 14;  // type, kind, sequence, send time
 constexpr std::size_t kLargest = 520;
-// Four times the machine's default: a peer that is a moment late in
-// draining must not drop what the relay delivered.
-constexpr int kPeerBufferBytes = 4 << 20;
+// The tests' peers' buffers: a peer that is a moment late in draining must
+// not drop what the relay delivered.
+using testing::kPeerBufferBytes;
 
 std::int64_t NowNanoseconds() {
   timespec now{};

@@ -38,5 +38,5 @@ end=$(date +%s.%N)
 awk -v t=$((after - before)) -v w=$((woken_after - woken_before)) -v hz="$hz" \
   -v s="$start" -v e="$end" \
   'BEGIN { cpu = t / hz; wall = e - s;
-           printf "idle relay: %.3f s CPU over %.2f s wall = %.3f%% of one core, %.0f wake-ups a second\n",
+           printf "idle relay: %.3f s CPU over %.2f s wall = %.3f%% of one core, %.1f wake-ups a second\n",
                   cpu, wall, 100 * cpu / wall, w / wall }'

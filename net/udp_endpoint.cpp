@@ -40,8 +40,10 @@ bool UdpEndpoint::Send(const std::uint8_t* bytes, std::int32_t length) {
 }
 
 std::unique_ptr<Datagram> UdpEndpoint::Receive() {
+  // The socket is asked every time, never the readiness event: the wait may
+  // have taken the event's signal, and a socket that is not read again would
+  // never signal again.
   if (readinessEvent == nullptr) return nullptr;
-  if (!platform::WaitReadable(socketHandle, readinessEvent)) return nullptr;
   NetAddress sender;
   std::uint8_t buffer[kMaxDatagramSize];
   const int received = platform::ReceiveFrom(socketHandle, buffer, kMaxDatagramSize, &sender);

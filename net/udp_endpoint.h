@@ -1,5 +1,6 @@
 // A UDP socket bound to one local port on every local address, with its
-// readiness event and the address it currently sends to.
+// readiness event (for the wait between passes) and the address it
+// currently sends to.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +37,9 @@ class UdpEndpoint {
   // socket library refused it.
   bool Send(const std::uint8_t* bytes, std::int32_t length);
   // The next queued datagram of 1 to kMaxDatagramSize bytes, or none; never
-  // waits. Empty, oversized and unreadable datagrams are dropped silently.
+  // waits. One non-blocking receive on the socket itself, whatever the wait
+  // last found. Empty, oversized and unreadable datagrams are dropped
+  // silently.
   std::unique_ptr<Datagram> Receive();
 
   // True after an Open that bound its socket.
@@ -54,10 +57,11 @@ class UdpEndpoint {
   std::uint16_t localPort = 0;  // asked once, at Open: the relay loop checks it per datagram
 };
 
-// Waits until a datagram is queued on either endpoint, a stop is requested
-// or milliseconds pass, whichever comes first; one queued before the call
-// ends it at once. An endpoint that is not bound is not waited on. True
-// when a datagram is waiting.
+// Waits until a datagram is queued on either endpoint, a key waits (once
+// the keyboard is watched), a stop is requested or milliseconds pass,
+// whichever comes first; one queued before the call ends it at once. An
+// endpoint that is not bound is not waited on. True when a datagram may be
+// waiting.
 bool WaitForDatagram(const UdpEndpoint& first, const UdpEndpoint& second,
                      std::uint32_t milliseconds);
 

@@ -59,12 +59,11 @@ int SendTo(SocketHandle socket, const std::uint8_t* bytes, std::int32_t length,
 // and the datagram is gone.
 int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity, void* address16);
 
-// The readiness event of a socket: WSACreateEvent, WSAEventSelect for
-// FD_READ (which also makes the socket non-blocking), and the zero
-// time-out, alertable wait on it.
+// The readiness event of a socket: an event that a wait on it resets, and
+// WSAEventSelect for FD_READ (which also makes the socket non-blocking).
+// Only the wait looks at it: a receive always asks the socket itself.
 EventHandle CreateReadinessEvent();
 void SelectForReading(SocketHandle socket, EventHandle event);
-bool WaitReadable(SocketHandle socket, EventHandle event);
 void CloseReadinessEvent(EventHandle event);
 
 // One socket and its readiness event, watched between the relay's passes.
@@ -72,10 +71,13 @@ struct ReadinessWatch {
   SocketHandle socket;
   EventHandle event;  // nullptr: the socket is not watched
 };
-// Waits until a datagram is queued on one of the watched sockets, a stop is
+// Waits until a datagram is queued on one of the watched sockets, a key
+// waits on the keyboard (once StartKeyboardWatch has run), a stop is
 // requested, or milliseconds pass, whichever comes first (alertable). A
-// datagram that arrived before the call ends it at once. True when one is
-// waiting. Afterwards each event still means what WaitReadable asks of it.
+// datagram that arrived before the call ends it at once, and so does a
+// stop request that came before it. True when a datagram may be waiting
+// (one that a receive took after it signalled may still end one wait); a
+// key is told by KeyPressed.
 bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds);
 
 std::uint16_t HostToNetwork16(std::uint16_t value);
@@ -206,12 +208,15 @@ std::uint64_t WallClockMicroseconds();
 // The console and stop requests.
 
 // The keyboard. StartKeyboardWatch puts a terminal into non-canonical,
-// no-echo mode (undone by StopKeyboardWatch and at every normal exit).
-// KeyPressed never blocks and consumes nothing: true while a byte waits on
-// standard input; end of input or no input is never a key. A terminal is
-// only ever changed, and its keys only ever count, while the relay is in the
-// terminal's foreground: a relay started or put in the background runs on
-// untouched, and takes the terminal again when it is brought back.
+// no-echo mode (undone by StopKeyboardWatch and at every normal exit), and
+// from then on WaitForReadable watches standard input too. KeyPressed never
+// blocks and consumes no key: true while a byte waits on standard input (on
+// a Windows console, a key press; other console events are read and
+// dropped). End of input or no input is never a key, and once seen, the
+// wait no longer looks at standard input. A terminal is only ever changed,
+// and its keys only ever count, while the relay is in the terminal's
+// foreground: a relay started or put in the background runs on untouched,
+// and takes the terminal again when it is brought back.
 void StartKeyboardWatch();
 bool KeyPressed();
 void StopKeyboardWatch();

@@ -78,8 +78,36 @@ char readinessToken;
 
 volatile sig_atomic_t stopRequested = 0;
 
-void OnStopSignal(int) { stopRequested = 1; }
+// The self-pipe: the signal handlers write a byte to one end and the wait
+// watches the other, so that a signal that lands between the loop's last
+// test and the start of the wait still ends the wait at once.
+int wakeRead = -1;
+int wakeWrite = -1;
 
+void WakeTheWait() {
+  if (wakeWrite == -1) return;
+  const int saved = errno;
+  if (::write(wakeWrite, "!", 1) < 0) {
+    // A full pipe already holds a wake-up.
+  }
+  errno = saved;
+}
+
+void OnStopSignal(int) {
+  stopRequested = 1;
+  WakeTheWait();
+}
+
+void DrainWakeUps() {
+  char drained[64];
+  while (::read(wakeRead, drained, sizeof drained) > 0) {
+  }
+}
+
+bool keyboardWatched = false;
+// End of input, a hang-up, or an input that never holds a key (/dev/null):
+// poll() reports such an input readable for ever, so it is watched no more.
+bool inputEnded = false;
 bool inputIsTerminal = false;
 bool terminalModeSaved = false;  // savedTerminalMode is the mode to give back
 termios savedTerminalMode;
@@ -87,7 +115,10 @@ termios watchingMode;
 volatile sig_atomic_t continued = 0;
 bool heldForeground = false;  // as the last keyboard test found it
 
-void OnContinue(int) { continued = 1; }
+void OnContinue(int) {
+  continued = 1;
+  WakeTheWait();
+}
 
 // Job control: a process outside the terminal's foreground process group
 // that changes the terminal's mode is stopped with SIGTTOU, and the keys
@@ -146,6 +177,17 @@ void OccupyStandardDescriptors() {
 void CopyText(const char* text, char* destination, std::uint32_t size) {
   if (size == 0) return;
   std::snprintf(destination, size, "%s", text);
+}
+
+bool BytesWaitingOnInput() {
+  int waiting = 0;
+  return ::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+// Keys typed at a terminal while the relay is in the background are the
+// foreground job's: waking for them would only find no key, again and again.
+bool WatchingInput() {
+  return keyboardWatched && !inputEnded && (!inputIsTerminal || heldForeground);
 }
 
 }  // namespace
@@ -232,29 +274,36 @@ void SelectForReading(SocketHandle socket, EventHandle) {
   if (flags != -1) fcntl(Descriptor(socket), F_SETFL, flags | O_NONBLOCK);
 }
 
-bool WaitReadable(SocketHandle socket, EventHandle event) {
-  if (event == nullptr) return false;
-  pollfd watched{Descriptor(socket), POLLIN, 0};
-  return ::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLIN | POLLERR)) != 0;
-}
-
 void CloseReadinessEvent(EventHandle) {}
 
-// poll() is level-triggered: a datagram queued before the call is seen by
-// it, so none waits for the time-out. A stop signal ends it with EINTR; one
-// that lands between the loop's test and this call waits at most the
-// time-out.
+// poll() is level-triggered: a datagram or a key waiting before the call is
+// seen by it, so neither waits for the time-out. A stop signal ends it with
+// EINTR, or through the self-pipe when it lands just before the call.
 bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds) {
-  constexpr int kMostWatched = 8;
-  pollfd watched[kMostWatched];
+  constexpr int kMostSockets = 8;
+  pollfd watched[kMostSockets + 2];
   nfds_t watchedCount = 0;
-  for (int i = 0; i < count && watchedCount < kMostWatched; ++i) {
+  for (int i = 0; i < count && watchedCount < kMostSockets; ++i) {
     if (watches[i].event == nullptr) continue;
     watched[watchedCount++] = {Descriptor(watches[i].socket), POLLIN, 0};
   }
+  const nfds_t socketCount = watchedCount;
+  const nfds_t inputAt = watchedCount;
+  if (WatchingInput()) watched[watchedCount++] = {STDIN_FILENO, POLLIN, 0};
+  const nfds_t wakeAt = watchedCount;
+  if (wakeRead != -1) watched[watchedCount++] = {wakeRead, POLLIN, 0};
   if (stopRequested != 0) return false;
-  const int ready = ::poll(watched, watchedCount, static_cast<int>(milliseconds));
-  return ready > 0;
+  if (::poll(watched, watchedCount, static_cast<int>(milliseconds)) <= 0) return false;
+  if (wakeAt < watchedCount && watched[wakeAt].revents != 0) DrainWakeUps();
+  // Readable with no byte to read: end of input, or a device such as
+  // /dev/null that is readable for ever and never holds a key.
+  if (inputAt < wakeAt && watched[inputAt].revents != 0 && !BytesWaitingOnInput()) {
+    inputEnded = true;
+  }
+  for (nfds_t i = 0; i < socketCount; ++i) {
+    if (watched[i].revents != 0) return true;
+  }
+  return false;
 }
 
 std::uint16_t HostToNetwork16(std::uint16_t value) { return htons(value); }
@@ -345,6 +394,7 @@ void SleepAlertable(std::uint32_t milliseconds) {
 
 void StartKeyboardWatch() {
   OccupyStandardDescriptors();
+  keyboardWatched = true;
   inputIsTerminal = ::isatty(STDIN_FILENO) != 0;
   if (!inputIsTerminal) return;
   struct sigaction action {};
@@ -368,8 +418,7 @@ bool KeyPressed() {
     heldForeground = foreground;
     if (!foreground) return false;
   }
-  int waiting = 0;
-  return ::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;
+  return !inputEnded && BytesWaitingOnInput();
 }
 
 // In the background the terminal holds the shell's own mode, which is not
@@ -381,6 +430,17 @@ void StopKeyboardWatch() {
 }
 
 void InstallStopHandlers() {
+  if (wakeRead == -1) {
+    int ends[2];
+    if (::pipe(ends) == 0) {
+      for (const int end : ends) {
+        fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
+        fcntl(end, F_SETFD, FD_CLOEXEC);
+      }
+      wakeRead = ends[0];
+      wakeWrite = ends[1];
+    }
+  }
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);

@@ -5,7 +5,6 @@
 #define NOMINMAX
 #define _WINSOCK_DEPRECATED_NO_WARNINGS
 #define _CRT_SECURE_NO_WARNINGS
-#include <conio.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -65,6 +64,60 @@ bool BytesWaitingInFile(HANDLE input) {
   LARGE_INTEGER none{};
   return GetFileSizeEx(input, &size) && SetFilePointerEx(input, none, &position, FILE_CURRENT) &&
          position.QuadPart < size.QuadPart;
+}
+
+// How the wait watches standard input, as the keyboard watch found it: a
+// console's input handle is waited on; a pipe cannot be, so the wait looks
+// at it every kLookMs, and so at a console that refuses to be waited on.
+enum class InputWatch { kNone, kWaitedOn, kLookedAt };
+InputWatch inputWatch = InputWatch::kNone;
+constexpr DWORD kLookMs = 10;
+// A pipe whose writer has gone: it never holds a key again.
+bool inputEnded = false;
+
+InputWatch WatchFor(HANDLE input) {
+  if (input == nullptr || input == INVALID_HANDLE_VALUE) return InputWatch::kNone;
+  DWORD consoleMode = 0;
+  if (GetConsoleMode(input, &consoleMode)) return InputWatch::kWaitedOn;
+  return GetFileType(input) == FILE_TYPE_PIPE ? InputWatch::kLookedAt : InputWatch::kNone;
+}
+
+// A key going down, other than a modifier or lock key on its own: what a
+// user means by pressing a key.
+bool IsKeyPress(const INPUT_RECORD& event) {
+  if (event.EventType != KEY_EVENT || !event.Event.KeyEvent.bKeyDown) return false;
+  switch (event.Event.KeyEvent.wVirtualKeyCode) {
+    case VK_SHIFT:
+    case VK_CONTROL:
+    case VK_MENU:
+    case VK_LWIN:
+    case VK_RWIN:
+    case VK_CAPITAL:
+    case VK_NUMLOCK:
+    case VK_SCROLL:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// The console's input handle stays signalled while it holds any event, so
+// the events that are not key presses (focus, mouse, window size, keys
+// going up, a modifier alone) are read and dropped here; a key press is
+// left unread. Bounded, so that a storm of mouse events cannot hold the
+// relay.
+bool ConsoleKeyWaiting(HANDLE input) {
+  INPUT_RECORD events[64];
+  for (int round = 0; round < 16; ++round) {
+    DWORD count = 0;
+    if (!PeekConsoleInputA(input, events, 64, &count) || count == 0) return false;
+    for (DWORD i = 0; i < count; ++i) {
+      if (IsKeyPress(events[i])) return true;
+    }
+    DWORD dropped = 0;  // exactly the events peeked: later ones queue behind them
+    if (!ReadConsoleInputA(input, events, count, &dropped) || dropped == 0) return false;
+  }
+  return false;
 }
 
 void CopyText(const char* text, char* destination, std::uint32_t size) {
@@ -139,54 +192,46 @@ int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity
                   static_cast<sockaddr*>(address16), &addressLength);
 }
 
-EventHandle CreateReadinessEvent() {
-  const WSAEVENT event = WSACreateEvent();
-  return event == WSA_INVALID_EVENT ? nullptr : event;
-}
+// Auto-reset, unlike WSACreateEvent's: the wait that it ends takes the
+// signal with it, and nothing else ever resets it, so the receive needs no
+// call of its own before its recvfrom. Winsock sets the event when a
+// datagram arrives while FD_READ is enabled, and every recvfrom enables it
+// again, whatever it returns (an empty datagram, nothing at all); one that
+// leaves a datagram queued sets the event again at once. So no datagram is
+// ever slept through, and a datagram read before the wait costs at most
+// one wake-up that finds nothing.
+EventHandle CreateReadinessEvent() { return CreateEventA(nullptr, FALSE, FALSE, nullptr); }
 
 void SelectForReading(SocketHandle socket, EventHandle event) {
   WSAEventSelect(Native(socket), static_cast<WSAEVENT>(event), FD_READ);
 }
 
-bool WaitReadable(SocketHandle, EventHandle event) {
-  if (event == nullptr) return false;
-  WSAEVENT events[1] = {static_cast<WSAEVENT>(event)};
-  return WSAWaitForMultipleEvents(1, events, FALSE, 0, TRUE) == WSA_WAIT_EVENT_0;
-}
-
-// The endpoint never resets its event, so a wait on it as it stands would
-// return at once forever after the first datagram: each watched event is
-// reset here first, then the socket's queue asked directly. No datagram
-// waits for the time-out. Winsock signals the event when a datagram
-// arrives while FD_READ is enabled, and every recvfrom enables it again.
-// A datagram whose signal the reset cleared is still queued, so the
-// question finds it, and its event is set again for the endpoint's own
-// zero time-out test. A socket found empty has had every datagram it
-// signalled read by a recvfrom, so FD_READ is enabled and the next
-// arrival signals the event during the wait.
+// A socket's event set since the last wait means a datagram may be queued,
+// and ends the wait at once. The console's input handle is signalled while
+// it holds input; the stop event, when a stop comes.
 bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds) {
-  WSAEVENT events[WSA_MAXIMUM_WAIT_EVENTS];
+  HANDLE events[WSA_MAXIMUM_WAIT_EVENTS];
   DWORD eventCount = 0;
   if (stopEvent != nullptr) events[eventCount++] = stopEvent;
-  for (int i = 0; i < count && eventCount < WSA_MAXIMUM_WAIT_EVENTS; ++i) {
-    const auto event = static_cast<WSAEVENT>(watches[i].event);
-    if (event == nullptr) continue;
-    WSAResetEvent(event);
-    u_long queued = 0;
-    if (ioctlsocket(Native(watches[i].socket), FIONREAD, &queued) == 0 && queued > 0) {
-      WSASetEvent(event);
-      return true;
-    }
-    events[eventCount++] = event;
+  const DWORD firstSocket = eventCount;
+  for (int i = 0; i < count && eventCount + 1 < WSA_MAXIMUM_WAIT_EVENTS; ++i) {
+    if (watches[i].event != nullptr) events[eventCount++] = watches[i].event;
   }
+  const DWORD socketEnd = eventCount;
+  const InputWatch watch = inputEnded ? InputWatch::kNone : inputWatch;
+  if (watch == InputWatch::kWaitedOn) events[eventCount++] = GetStdHandle(STD_INPUT_HANDLE);
+  const DWORD timeout =
+      watch == InputWatch::kLookedAt && milliseconds > kLookMs ? kLookMs : milliseconds;
   if (InterlockedCompareExchange(&stopRequested, 0, 0) != 0) return false;
   if (eventCount == 0) {
-    SleepEx(milliseconds, TRUE);
+    SleepEx(timeout, TRUE);
     return false;
   }
-  const DWORD result = WSAWaitForMultipleEvents(eventCount, events, FALSE, milliseconds, TRUE);
-  const DWORD firstSocket = stopEvent != nullptr ? 1 : 0;
-  return result >= WSA_WAIT_EVENT_0 + firstSocket && result < WSA_WAIT_EVENT_0 + eventCount;
+  const DWORD result = WSAWaitForMultipleEvents(eventCount, events, FALSE, timeout, TRUE);
+  if (result == WSA_WAIT_FAILED && watch == InputWatch::kWaitedOn) {
+    inputWatch = InputWatch::kLookedAt;  // from the next wait on
+  }
+  return result >= WSA_WAIT_EVENT_0 + firstSocket && result < WSA_WAIT_EVENT_0 + socketEnd;
 }
 
 void CloseReadinessEvent(EventHandle event) {
@@ -249,17 +294,19 @@ std::uint32_t TickCount() { return GetTickCount(); }
 
 void SleepAlertable(std::uint32_t milliseconds) { SleepEx(milliseconds, TRUE); }
 
-void StartKeyboardWatch() {}
+void StartKeyboardWatch() { inputWatch = WatchFor(GetStdHandle(STD_INPUT_HANDLE)); }
 
 bool KeyPressed() {
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  if (input == nullptr || input == INVALID_HANDLE_VALUE) return false;
+  if (inputEnded || input == nullptr || input == INVALID_HANDLE_VALUE) return false;
   DWORD consoleMode = 0;
-  if (GetConsoleMode(input, &consoleMode)) return _kbhit() != 0;
+  if (GetConsoleMode(input, &consoleMode)) return ConsoleKeyWaiting(input);
   switch (GetFileType(input)) {
     case FILE_TYPE_PIPE: {
       DWORD waiting = 0;
-      return PeekNamedPipe(input, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0;
+      if (PeekNamedPipe(input, nullptr, 0, nullptr, &waiting, nullptr)) return waiting > 0;
+      inputEnded = true;  // its writer has gone
+      return false;
     }
     case FILE_TYPE_DISK:
       return BytesWaitingInFile(input);

@@ -12,7 +12,11 @@ NetAddress serverAuxAddress;
 
 namespace {
 
-constexpr std::uint32_t kIdleWaitMs = 10;
+// Idle, the relay wakes at most once a second: the wait ends by itself only
+// for what cannot be waited on, a terminal handed back to the relay without
+// a signal. (A Windows pipe on standard input, which cannot be waited on
+// either, the platform looks at more often.)
+constexpr std::uint32_t kIdleWaitMs = 1000;
 
 // Sends the datagram on to the other side of its pair and tells which way
 // it went. A datagram not from the server makes its sender the client.
@@ -76,9 +80,9 @@ bool RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCaptu
 
 // A pass that carried a datagram is followed at once by the next, since
 // more may be queued behind it; only a pass that found both sockets empty
-// waits, and then for the next datagram rather than for the clock, so a
-// datagram is carried as soon as it arrives and the pair keeps up with the
-// wire. The time-out bounds how long a key press goes unseen.
+// waits, and then for whatever can happen: a datagram, a key, a stop. So a
+// datagram is carried as soon as it arrives, the pair keeps up with the
+// wire, and an idle relay sleeps.
 //
 // The keyboard is asked after every wait, but between busy passes only
 // when the tick count has moved on: under a flood a pass takes

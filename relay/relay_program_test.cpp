@@ -82,6 +82,35 @@ TEST(RelayProgram, CarriesBothPairsByteForByteBothWays) {
   EXPECT_EQ(relay.StopByKey(), 0);
 }
 
+// Empty datagrams (a port scanner's, or among the server's own) are
+// dropped unlogged, and the socket they came to is still read: every
+// ordinary datagram is carried, the one queued right behind an empty one
+// too.
+TEST(RelayProgram, CarriesEveryDatagramAroundEmptyOnes) {
+  constexpr int kEachWay = 20;
+  RelayHarness relay;
+  ASSERT_TRUE(relay.StartRouted());
+  UdpEndpoint scanner;
+  scanner.Open(0);
+  ASSERT_TRUE(scanner.IsBound());
+  ExpectedLog expected;
+  int carried = 0;
+  for (; carried < 2 * kEachWay; ++carried) {
+    const bool up = carried % 2 == 0;
+    UdpEndpoint& from = up ? relay.clientGame : relay.serverGame;
+    UdpEndpoint& to = up ? relay.serverGame : relay.clientGame;
+    relay.SendToRelay(scanner, relay.relayPort, "");
+    relay.SendToRelay(from, relay.relayPort, "");
+    const std::string bytes =
+        GamePacket(static_cast<std::size_t>(carried % 40 + 2), static_cast<unsigned>(carried));
+    if (relay.CarryGame(from, to, bytes) != bytes) break;
+    expected.Dump(up ? Direction::kClientToServer : Direction::kServerToClient, bytes);
+  }
+  EXPECT_EQ(carried, 2 * kEachWay) << "datagrams carried before the first lost one";
+  EXPECT_EQ(relay.StopByKey(), 0);
+  EXPECT_EQ(relay.Log(), expected.FileText());
+}
+
 TEST(RelayProgram, ServerTrafficFollowsTheLatestClient) {
   RelayHarness relay;
   ASSERT_TRUE(relay.StartRouted());

@@ -1,6 +1,7 @@
-// The real relay under a terminal with job control, and in a directory that
-// is gone: what a shell user meets. POSIX only: a pseudo-terminal stands in
-// for the user's, and a "shell" process leads its session.
+// The real relay under a terminal with job control, idle on the inputs a
+// shell gives it, and in a directory that is gone: what a shell user meets.
+// POSIX only: a pseudo-terminal stands in for the user's, and a "shell"
+// process leads its session.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -11,6 +12,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -158,9 +160,11 @@ TEST(RelayTerminal, InTheBackgroundItRelaysAndLeavesTheKeysToTheShellUntilBrough
   EXPECT_EQ(relay.CarryGame(relay.clientGame, relay.serverGame, "still here"), "still here");
   EXPECT_EQ(WaitForPid(session.shell, 100), -1);
 
-  // `fg`: the relay takes the terminal, and one key ends it.
+  // `fg`: the relay takes the terminal, and one key ends it. Handed back
+  // without a signal, the terminal is taken at the idle relay's next
+  // wake-up, within a second.
   session.BringToForeground();
-  for (int attempt = 0; attempt < 100 && session.Canonical(); ++attempt) {
+  for (int attempt = 0; attempt < 200 && session.Canonical(); ++attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_FALSE(session.Canonical());
@@ -186,6 +190,72 @@ TEST(RelayTerminal, BroughtBackAfterAStopOneKeyStillEndsIt) {
   session.Type("q");
   EXPECT_EQ(session.WaitForExit(), 0);
   EXPECT_TRUE(session.Canonical()) << "the terminal's mode was not given back";
+}
+
+// What a process has done: its CPU time, and the times it was given the
+// processor (each wake-up from a wait). A process that spins wakes seldom
+// but uses the CPU, so both are needed. Zeros where /proc does not tell.
+struct Activity {
+  long long cpuNs = 0;
+  long long runs = 0;
+};
+
+Activity ActivityOf(pid_t pid) {
+  Activity activity;
+  long long waitingNs = 0;
+  std::ifstream("/proc/" + std::to_string(pid) + "/schedstat") >> activity.cpuNs >> waitingNs >>
+      activity.runs;
+  return activity;
+}
+
+// Idle, the relay sleeps until a datagram, a key or a stop comes, whatever
+// its standard input: about one wake-up a second, none for an input that
+// has ended (which poll() would report readable for ever), and a key or a
+// stop still ends it at once.
+TEST(RelayTerminal, IdleItSleepsYetAKeyOrAStopEndsItAtOnce) {
+  enum class Input { kSilentPipe, kEndedPipe, kNullDevice };
+  for (const Input input : {Input::kSilentPipe, Input::kEndedPipe, Input::kNullDevice}) {
+    SCOPED_TRACE(input == Input::kSilentPipe  ? "a silent pipe, stopped by a key"
+                 : input == Input::kEndedPipe ? "a pipe at end of input, stopped by SIGTERM"
+                                              : "/dev/null, stopped by SIGTERM");
+    RelayHarness relay;
+    WriteWholeFile(relay.directory / "TESSARD.INI", relay.RoutedSettings());
+    int keys[2];
+    ASSERT_EQ(::pipe(keys), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const int stdinFrom = input == Input::kNullDevice ? ::open("/dev/null", O_RDONLY) : keys[0];
+      ::dup2(stdinFrom, STDIN_FILENO);
+      ::close(keys[1]);
+      RedirectOutputs(relay);
+      if (::chdir(relay.directory.c_str()) != 0) ::_exit(126);
+      ::execl(RelayExecutable(), RelayExecutable(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ASSERT_GT(child, 0);
+    ::close(keys[0]);
+    if (input != Input::kSilentPipe) ::close(keys[1]);
+    const bool relaying = Relaying(relay);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // done with the probes
+    const Activity before = ActivityOf(child);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const Activity after = ActivityOf(child);
+
+    if (input == Input::kSilentPipe) {
+      EXPECT_EQ(::write(keys[1], "q", 1), 1);
+    } else {
+      ::kill(child, SIGTERM);
+    }
+    const int status = WaitForPid(child, 500);
+    if (status == -1) ::kill(child, SIGKILL), ::waitpid(child, nullptr, 0);
+    if (input == Input::kSilentPipe) ::close(keys[1]);
+    ASSERT_TRUE(relaying);
+    if (before.runs == 0) GTEST_SKIP() << "no /proc/<pid>/schedstat here";
+    EXPECT_LE(after.runs - before.runs, 4) << "wake-ups over 2 s idle";
+    EXPECT_LE(after.cpuNs - before.cpuNs, 50'000'000) << "CPU ns over 2 s idle";
+    EXPECT_EQ(status, 0) << "not ended within 500 ms";
+    EXPECT_EQ(relay.Errors(), "");
+  }
 }
 
 TEST(RelayTerminal, SaysSoWhenItsDirectoryIsGone) {

@@ -20,13 +20,19 @@ std::unique_ptr<Datagram> ReceiveWithin(UdpEndpoint& endpoint, std::uint32_t tim
   }
 }
 
+bool OpenWide(UdpEndpoint& endpoint, std::uint16_t port) {
+  const std::int32_t socket = endpoint.Open(port);
+  if (!endpoint.IsBound()) return false;
+  WidenBuffers(socket);
+  return true;
+}
+
 std::uint16_t OpenPortPair(UdpEndpoint& first, UdpEndpoint& second) {
   for (int attempt = 0; attempt < 200; ++attempt) {
-    first.Open(0);
+    OpenWide(first, 0);
     const std::uint16_t port = first.LocalPort();
-    if (port != 0 && port != 65535) {
-      second.Open(static_cast<std::uint16_t>(port + 1));
-      if (second.IsBound()) return port;
+    if (port != 0 && port != 65535 && OpenWide(second, static_cast<std::uint16_t>(port + 1))) {
+      return port;
     }
     first.Close();
     second.Close();

@@ -26,12 +26,22 @@ std::uint32_t LoopbackAddress();
 // The next datagram that endpoint receives within timeoutMs, or none.
 std::unique_ptr<Datagram> ReceiveWithin(UdpEndpoint& endpoint, std::uint32_t timeoutMs);
 
+// The fake peers' socket buffers, as the benchmark's: a test that is a
+// moment late in draining, on a machine busy with other tests, must not
+// drop what the relay carried.
+constexpr int kPeerBufferBytes = 4 << 20;
+// Opens endpoint on port with buffers of kPeerBufferBytes (or as much of
+// that as the system allows); false when it could not be bound.
+bool OpenWide(UdpEndpoint& endpoint, std::uint16_t port);
+// Sets the buffers of an open socket, as Open returned it.
+void WidenBuffers(std::int32_t socket);
+
 // A port P, below 65535, such that P and P + 1 were both free a moment ago
 // (another program may take them before the caller binds them).
 std::uint16_t FindFreePortPair();
 
-// Opens endpoints first and first + 1 on a free pair of ports and returns
-// the first port.
+// Opens endpoints first and first + 1, wide, on a free pair of ports and
+// returns the first port.
 std::uint16_t OpenPortPair(UdpEndpoint& first, UdpEndpoint& second);
 
 }  // namespace tessard::testing

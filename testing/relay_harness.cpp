@@ -84,8 +84,8 @@ std::string WithNewlines(const std::string& text) {
 RelayHarness::RelayHarness() {
   serverPort = OpenPortPair(serverGame, serverAux);
   relayPort = FindFreePortPair();
-  clientGame.Open(0);
-  clientAux.Open(0);
+  OpenWide(clientGame, 0);
+  OpenWide(clientAux, 0);
 }
 
 RelayHarness::~RelayHarness() {
