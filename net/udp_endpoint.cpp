@@ -14,6 +14,7 @@ std::int32_t UdpEndpoint::Open(std::uint16_t port) {
   if (platform::BindSocket(socketHandle, &local) == platform::kSocketError) {
     return platform::LastSocketError();  // unbound: the socket stays until released
   }
+  platform::WidenSocketBuffers(socketHandle, kSocketBufferBytes);
   localPort = platform::LocalPort(socketHandle);
   readinessEvent = platform::CreateReadinessEvent();
   platform::SelectForReading(socketHandle, readinessEvent);

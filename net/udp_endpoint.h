@@ -14,6 +14,12 @@ namespace tessard {
 
 // The largest datagram an endpoint delivers; longer ones are refused whole.
 constexpr std::int32_t kMaxDatagramSize = 520;
+// Each socket's receive and send buffers: a burst that arrives while the
+// relay is kept off the processor for a moment (a busy machine, a slow disk
+// under the log) waits in the socket instead of being dropped. The default
+// (208 KiB on Linux, 64 KiB on Windows) holds a tenth of a second of
+// 10,000 datagrams a second at best.
+constexpr int kSocketBufferBytes = 1 << 20;
 
 class UdpEndpoint {
  public:
@@ -23,7 +29,8 @@ class UdpEndpoint {
   UdpEndpoint& operator=(const UdpEndpoint&) = delete;
 
   // Releases what the endpoint holds, then binds a new socket to port on
-  // every local address. Returns the socket handle on success and the
+  // every local address, with buffers of kSocketBufferBytes (as far as the
+  // system allows). Returns the socket handle on success and the
   // socket library's error code on failure; IsBound() tells which.
   std::int32_t Open(std::uint16_t port);
   // Releases the event, then the socket.

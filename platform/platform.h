@@ -46,6 +46,10 @@ int LastSocketError();
 SocketHandle OpenUdpSocket();
 // bind(); 0 or kSocketError.
 int BindSocket(SocketHandle socket, const void* address16);
+// Asks for receive and send buffers of bytes each; the system may give
+// less (Linux caps them at net.core.rmem_max and wmem_max). Nothing is
+// reported: a socket keeps its default buffers when this fails.
+void WidenSocketBuffers(SocketHandle socket, int bytes);
 // The locally bound port, in host order; 0 when it cannot be told.
 std::uint16_t LocalPort(SocketHandle socket);
 void CloseSocket(SocketHandle socket);

@@ -229,6 +229,11 @@ int BindSocket(SocketHandle socket, const void* address16) {
   return 0;
 }
 
+void WidenSocketBuffers(SocketHandle socket, int bytes) {
+  setsockopt(Descriptor(socket), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  setsockopt(Descriptor(socket), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+}
+
 std::uint16_t LocalPort(SocketHandle socket) {
   sockaddr_in local{};
   socklen_t length = sizeof(local);

@@ -168,6 +168,12 @@ int BindSocket(SocketHandle socket, const void* address16) {
              : 0;
 }
 
+void WidenSocketBuffers(SocketHandle socket, int bytes) {
+  const auto* value = reinterpret_cast<const char*>(&bytes);
+  setsockopt(Native(socket), SOL_SOCKET, SO_RCVBUF, value, sizeof bytes);
+  setsockopt(Native(socket), SOL_SOCKET, SO_SNDBUF, value, sizeof bytes);
+}
+
 std::uint16_t LocalPort(SocketHandle socket) {
   sockaddr_in local{};
   int length = sizeof(local);

@@ -182,10 +182,25 @@ TEST(RelayTerminal, BroughtBackAfterAStopOneKeyStillEndsIt) {
   ASSERT_TRUE(Relaying(relay));
   EXPECT_FALSE(session.Canonical()) << "keys must reach the relay one by one";
 
-  // Ctrl-Z, the shell takes its mode back, then `fg`.
+  // Ctrl-Z, the shell takes its mode back, then `fg`. What arrived while
+  // the relay was stopped waited in its socket, 520 KB of it.
+  while (relay.serverAux.Receive()) {
+  }
   ::kill(session.relayProcess, SIGSTOP);
   session.RestoreShellMode();
+  constexpr int kWhileStopped = 1000;
+  for (int i = 0; i < kWhileStopped; ++i) {
+    relay.SendToRelay(relay.clientAux, static_cast<std::uint16_t>(relay.relayPort + 1),
+                      std::to_string(i) + std::string(510, '.'));
+  }
   ::kill(session.relayProcess, SIGCONT);
+  int carried = 0;
+  while (carried < kWhileStopped) {
+    const auto datagram = ReceiveWithin(relay.serverAux, 2000);
+    if (!datagram || Bytes(*datagram) != std::to_string(carried) + std::string(510, '.')) break;
+    ++carried;
+  }
+  EXPECT_EQ(carried, kWhileStopped) << "lost, changed or out of order at this one";
   ASSERT_TRUE(Relaying(relay));
   session.Type("q");
   EXPECT_EQ(session.WaitForExit(), 0);

@@ -21,9 +21,9 @@ std::unique_ptr<Datagram> ReceiveWithin(UdpEndpoint& endpoint, std::uint32_t tim
 }
 
 bool OpenWide(UdpEndpoint& endpoint, std::uint16_t port) {
-  const std::int32_t socket = endpoint.Open(port);
+  const auto socket = static_cast<platform::SocketHandle>(endpoint.Open(port));
   if (!endpoint.IsBound()) return false;
-  WidenBuffers(socket);
+  platform::WidenSocketBuffers(socket, kPeerBufferBytes);
   return true;
 }
 

@@ -33,8 +33,6 @@ constexpr int kPeerBufferBytes = 4 << 20;
 // Opens endpoint on port with buffers of kPeerBufferBytes (or as much of
 // that as the system allows); false when it could not be bound.
 bool OpenWide(UdpEndpoint& endpoint, std::uint16_t port);
-// Sets the buffers of an open socket, as Open returned it.
-void WidenBuffers(std::int32_t socket);
 
 // A port P, below 65535, such that P and P + 1 were both free a moment ago
 // (another program may take them before the caller binds them).
