@@ -70,27 +70,27 @@ local experts = {
                           "No key exchange seen in this conversation: shown as carried",
                           "SEQUENCE", "NOTE"),
   -- What the transport reader and the reassembly find, by their codes.
-  short = expert_of("short", "Packet ends before its fields", "MALFORMED", "WARN"),
-  cut = expert_of("cut", "Packet cut short by the capture's snap length", "UNDECODED", "NOTE"),
-  extra = expert_of("extra", "Bytes after the packet's fields", "PROTOCOL", "NOTE"),
-  empty = expert_of("empty", "Empty packet", "MALFORMED", "WARN"),
-  cluster_zero = expert_of("cluster_zero", "Cluster entry of length 0: the rest not read",
+  short = expert_of("expert.short", "Packet ends before its fields", "MALFORMED", "WARN"),
+  cut = expert_of("expert.cut", "Packet cut short by the capture's snap length", "UNDECODED", "NOTE"),
+  extra = expert_of("expert.extra", "Bytes after the packet's fields", "PROTOCOL", "NOTE"),
+  empty = expert_of("expert.empty", "Empty packet", "MALFORMED", "WARN"),
+  cluster_zero = expert_of("expert.cluster_zero", "Cluster entry of length 0: the rest not read",
                            "MALFORMED", "WARN"),
-  cluster_overrun = expert_of("cluster_overrun", "Cluster entry longer than the rest of the cluster",
+  cluster_overrun = expert_of("expert.cluster_overrun", "Cluster entry longer than the rest of the cluster",
                               "MALFORMED", "WARN"),
-  too_deep = expert_of("too_deep", "Nested too deep: not read further", "MALFORMED", "WARN"),
-  too_big = expert_of("too_big", "Packet would grow past 16 MiB: not joined", "MALFORMED", "ERROR"),
-  overrun = expert_of("overrun", "Stream pieces longer than the stream: not joined",
+  too_deep = expert_of("expert.too_deep", "Nested too deep: not read further", "MALFORMED", "WARN"),
+  too_big = expert_of("expert.too_big", "Packet would grow past 16 MiB: not joined", "MALFORMED", "ERROR"),
+  overrun = expert_of("expert.overrun", "Stream pieces longer than the stream: not joined",
                       "MALFORMED", "WARN"),
-  restarted = expert_of("restarted", "Stream length differs: the unfinished stream is dropped",
+  restarted = expert_of("expert.restarted", "Stream length differs: the unfinished stream is dropped",
                         "SEQUENCE", "WARN"),
-  unknown = expert_of("unknown", "Unknown core packet type", "UNDECODED", "NOTE"),
-  waiting = expert_of("waiting", "Ahead of the next reliable id: waits for it", "SEQUENCE", "NOTE"),
-  stale = expert_of("stale", "Behind the next reliable id and never seen: not taken",
+  unknown = expert_of("expert.unknown", "Unknown core packet type", "UNDECODED", "NOTE"),
+  waiting = expert_of("expert.waiting", "Ahead of the next reliable id: waits for it", "SEQUENCE", "NOTE"),
+  stale = expert_of("expert.stale", "Behind the next reliable id and never seen: not taken",
                     "SEQUENCE", "WARN"),
-  retransmission = expert_of("retransmission", "Retransmission: not taken again", "SEQUENCE",
+  retransmission = expert_of("expert.retransmission", "Retransmission: not taken again", "SEQUENCE",
                              "NOTE"),
-  ping_length = expert_of("ping_length", "Unexpected length for a ping", "MALFORMED", "WARN"),
+  ping_length = expert_of("expert.ping_length", "Unexpected length for a ping", "MALFORMED", "WARN"),
 }
 local expert_list = {}
 for _, item in pairs(experts) do expert_list[#expert_list + 1] = item end
@@ -155,15 +155,16 @@ end
 -- first seen (frames, and the reassembly's notes in notes). Later passes
 -- (clicks, refiltering, tshark -2) read the decisions, never the
 -- conversation, so they show what the first pass showed. Key requests
--- seen by the heuristic wait in requests for their answer; handlers
+-- seen by the heuristic wait in requests for their answer, and claimed
+-- holds the frame from which a conversation is this protocol's; handlers
 -- caches the game tables' look-ups.
 -- (A first pass that builds no tree, as tshark -2 without a filter makes,
 -- cannot see the interface names: frames of a raw IPv4 capture are then
 -- deferred to the next pass, which reads them in order.)
-local conversations, frames, notes, requests, handlers, deferred
+local conversations, frames, notes, requests, claimed, handlers, deferred
 
 local function forget()
-  conversations, frames, notes, requests, deferred = {}, {}, {}, {}, {}
+  conversations, frames, notes, requests, claimed, deferred = {}, {}, {}, {}, {}, {}
   handlers = {c2s = {}, s2c = {}}
 end
 subspace.init = forget
@@ -264,6 +265,10 @@ local NO_NOTES = {}
 
 local function endpoint(address, port)
   return tostring(address) .. ":" .. port
+end
+
+local function conversation_key(source, destination)
+  return source < destination and source .. " " .. destination or destination .. " " .. source
 end
 
 -- A signed 32-bit number from an unsigned one.
@@ -454,8 +459,13 @@ local function dissect_game(tvb, pinfo, tree, length, plain, source_port, destin
     -- Only the first pass reads or changes the conversation.
     local source = endpoint(pinfo.src, source_port or pinfo.src_port)
     local destination = endpoint(pinfo.dst, destination_port or pinfo.dst_port)
-    local key = source < destination and source .. " " .. destination
-                or destination .. " " .. source
+    local key = conversation_key(source, destination)
+    local from = claimed[key]
+    if deferred[number] and not plain and from ~= nil and number < from
+        and not (type == KEY_REQUEST and length == KEY_REQUEST_LENGTH) then
+      -- Before its key exchange the conversation was not yet known.
+      return 0
+    end
     local conversation = conversations[key]
     if conversation == nil then
       conversation = {views = {}}
@@ -602,6 +612,8 @@ local function heuristic(tvb, pinfo, tree)
     return false
   else
     pinfo.conversation = subspace
+    local key = conversation_key(source, destination)
+    claimed[key] = claimed[key] or pinfo.number
   end
   return subspace.dissector(tvb, pinfo, tree) > 0
 end
