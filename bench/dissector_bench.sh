@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # tshark on a capture of encrypted game datagrams, without the dissector
 # and with it, in turn: the least CPU time (user + system) of a few runs
-# of each, and their ratio. Two ways of reading: the summary lines, and the
-# payload of every datagram as a field (udp.payload without the dissector,
-# the decrypted subspace.payload with it).
+# of each, and their ratio. Three ways of reading: the summary lines; every
+# datagram's payload as a field (udp.payload without the dissector, the
+# decrypted subspace.payload with it); and, with the dissector, every
+# packet's type and every game packet (subspace.core, subspace.game_data)
+# against tshark alone printing udp.payload.
 # Usage: bench/dissector_bench.sh path/to/dissector_capture [datagrams] [runs]
 set -euo pipefail
 capture_tool=$(realpath "$1")
@@ -43,3 +45,4 @@ compare() {
 }
 compare summary "" ""
 compare payload "-T fields -e udp.payload" "-T fields -e subspace.payload"
+compare packets "-T fields -e udp.payload" "-T fields -e subspace.core -e subspace.game_data"

@@ -58,6 +58,22 @@ local function problem(node, code, detail)
   node.detail = detail
 end
 
+-- Whether the packet has count bytes after its type; marks it short if not.
+local function needs(node, count)
+  if node.size < 2 + count then
+    problem(node, "short")
+    return false
+  end
+  return true
+end
+
+-- The same, and marks bytes past them.
+local function exactly(node, count)
+  if needs(node, count) and node.size > 2 + count then
+    problem(node, "extra", node.size - 2 - count)
+  end
+end
+
 -- The packets joined so far go to ctx.completed; note records for the
 -- piece what became of it (note.record.frame: the frame that completed
 -- its packet; note.problem: why it was not joined).
@@ -119,21 +135,21 @@ end
 -- again, an id ahead of the next one waits, and the next one is taken with
 -- every waiting one that follows it.
 local function sequence(ctx, flow, node, pieces)
-  local id, note = node.id, node.note
+  local id = node.id
   local first = flow.seen[id]
   if first ~= nil then
-    note.retransmission = first
+    node.note = {retransmission = first}
     return
   end
   flow.seen[id] = ctx.frame
   if flow.next == nil then flow.next = id end
   local ahead = (id - flow.next) % TWO32
   if ahead >= TWO31 then
-    note.stale = flow.next
+    node.note = {stale = flow.next}
     return
   end
   if ahead > 0 then
-    note.waiting = flow.next
+    node.note = {waiting = flow.next}
     flow.held[id] = pieces
     return
   end
@@ -191,9 +207,7 @@ local function piece(ctx, node, data, at, last, owner)
   local completed = ctx.completed
   ctx.completed = {}
   take(ctx, flow, item)
-  if #ctx.completed > 0 then
-    item.note.built = ctx.completed
-  end
+  if #ctx.completed > 0 then item.note.built = ctx.completed end
   ctx.completed = completed
 end
 
@@ -227,18 +241,8 @@ read = function(ctx, data, source, first, last, depth, owner)
   local type = byte(data, first + 1)
   node.core = type
   local body = first + 2
-  local function needs(count)
-    if size < 2 + count then
-      problem(node, "short")
-      return false
-    end
-    return true
-  end
-  local function exactly(count)
-    if needs(count) and size > 2 + count then problem(node, "extra", size - 2 - count) end
-  end
   if type == transport.RELIABLE then
-    if not needs(4) then return node end
+    if not needs(node, 4) then return node end
     node.id = u32(data, body)
     node.children = {}
     local pieces = ctx.flow ~= nil and {} or nil
@@ -251,20 +255,26 @@ read = function(ctx, data, source, first, last, depth, owner)
     end
     if ctx.flow ~= nil then
       -- Most reliable packets are taken in turn and need no note.
-      node.note = {}
       local completed = ctx.completed
-      ctx.completed = {}
+      local before = #completed
       sequence(ctx, ctx.flow, node, pieces)
-      if #ctx.completed > 0 then node.note.built = ctx.completed end
-      ctx.completed = completed
-      if next(node.note) ~= nil then ctx.notes[index] = node.note end
+      if #completed > before then
+        local built = {}
+        for i = before + 1, #completed do
+          built[#built + 1] = completed[i]
+          completed[i] = nil
+        end
+        node.note = node.note or {}
+        node.note.built = built
+      end
+      if node.note ~= nil then ctx.notes[index] = node.note end
     end
     if node.note ~= nil and node.note.built ~= nil then adopt(ctx, node, node.note.built) end
   elseif type == transport.ACK then
-    exactly(4)
+    exactly(node, 4)
     if size >= 6 then node.ack = u32(data, body) end
   elseif type == transport.SYNC_REQUEST then
-    if needs(4) then
+    if needs(node, 4) then
       node.time = u32(data, body)
       if size >= 14 then
         node.sent, node.received = u32(data, body + 4), u32(data, body + 8)
@@ -274,22 +284,22 @@ read = function(ctx, data, source, first, last, depth, owner)
       end
     end
   elseif type == transport.SYNC_RESPONSE then
-    exactly(8)
+    exactly(node, 8)
     if size >= 10 then node.echo, node.time = u32(data, body), u32(data, body + 4) end
   elseif type == transport.CHUNK_BODY or type == transport.CHUNK_TAIL then
     piece(ctx, node, data, body, last, owner)
   elseif type == transport.STREAM then
-    if not needs(4) then return node end
+    if not needs(node, 4) then return node end
     node.length = u32(data, body)
     piece(ctx, node, data, body + 4, last, owner)
   elseif type == transport.STREAM_CANCEL then
-    exactly(0)
+    exactly(node, 0)
     if ctx.flow ~= nil then
       local item = {kind = type, note = {}}
       if owner ~= nil then owner[#owner + 1] = item else take(ctx, ctx.flow, item) end
     end
   elseif type == transport.STREAM_CANCEL_ACK then
-    exactly(0)
+    exactly(node, 0)
   elseif type == transport.CLUSTER then
     node.children = {}
     if depth >= transport.MAX_DEPTH then
@@ -313,7 +323,7 @@ read = function(ctx, data, source, first, last, depth, owner)
     end
     if #node.children == 0 and node.problem == nil then problem(node, "empty") end
   elseif type == transport.KEY_REQUEST then
-    exactly(6)  -- a key, the protocol number and one more byte
+    exactly(node, 6)  -- a key, the protocol number and one more byte
   elseif type ~= transport.KEY_RESPONSE and type ~= transport.DISCONNECT then
     node.unknown = true
   end
