@@ -380,8 +380,14 @@ local function add_values(item, node, where)
   local core = node.core
   if node.game ~= nil then
     item:add(fields.game, node.game)
-    local offset = node.offset
-    item:add(fields.game_data, where.sources[node.source]:sub(offset + 1, offset + node.size))
+    local offset, size = node.offset, node.size
+    if node.source == 1 then
+      -- The datagram's own bytes give the range, the decrypted ones the value.
+      item:add(fields.game_data, where.raw(offset, size),
+               where.sources[1]:sub(offset + 1, offset + size))
+    else
+      item:add(fields.game_data, source_tvb(where, node.source)(offset, size))
+    end
     hand_off(item, node, where)
   elseif core then
     item:add(fields.core, core)
@@ -529,7 +535,6 @@ local function dissect_game(tvb, pinfo, tree, length, plain, source_port, destin
   local visible = tree.visible
   local source = tvb
   if decrypted_now and visible then source = ByteArray.new(shown, true):tvb("Decrypted") end
-  local values = decrypted_now and not visible
 
   local direction = frame.direction
   local node, sources
@@ -572,14 +577,15 @@ local function dissect_game(tvb, pinfo, tree, length, plain, source_port, destin
     local added = item:add(fields.direction, direction)
     if visible then added:set_generated() end
   end
-  if captured > 0 then item:add(fields.header, tvb(0, math.min(header, captured))) end
-  if captured > header and (decrypted_now or session == nil) then
-    local range = source(header, captured - header)
-    if values then
-      item:add(fields.payload, range, shown:sub(header + 1))
-    else
-      item:add(fields.payload, range)
-    end
+  local payload = captured > header and (decrypted_now or session == nil)
+  if visible then
+    if captured > 0 then item:add(fields.header, tvb(0, math.min(header, captured))) end
+    if payload then item:add(fields.payload, source(header, captured - header)) end
+  else
+    -- A bytes field takes its length from its range: the datagram's own
+    -- bytes where the value is the decrypted text.
+    if captured > 0 then item:add(fields.header, tvb(0, math.min(header, captured))) end
+    if payload then item:add(fields.payload, tvb(header, captured - header), shown:sub(header + 1)) end
   end
   local added = item:add(fields.decrypted, session ~= nil)
   if visible then added:set_generated() end
@@ -595,7 +601,8 @@ local function dissect_game(tvb, pinfo, tree, length, plain, source_port, destin
     item:add_proto_expert_info(note)
   end
   if node ~= nil then
-    local where = {tvbs = {not values and source or nil}, sources = sources or {shown},
+    local where = {tvbs = {(visible or not decrypted_now) and source or nil},
+                   sources = sources or {shown}, raw = tvb,
                    number = number,
                    direction = direction, pinfo = pinfo, cut = captured < length}
     if visible then add_packet(item, node, where) else add_values(item, node, where) end

@@ -609,6 +609,10 @@ TEST_F(SubspaceDissectorTest, ReadsEveryTransportPacketAndJoinsWhatWasSplit) {
       EXPECT_EQ(frames[i], row) << "frame " << i + 1;
     }
   }
+  // Filters match decrypted and joined bytes.
+  EXPECT_EQ(SummaryFrameNumbers("-Y 'subspace.game_data == 28:6f:6b || "
+                                "subspace.game_data == 2e:01:02:03:04'"),
+            (std::vector<std::string>{"3", "15"}));
 }
 
 // The relay's own capture: payloads as the relay took them, on its two
