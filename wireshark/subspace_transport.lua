@@ -340,10 +340,13 @@ end
 -- per frame that the first pass fills (index -> note) and later passes
 -- hand back. Returns the top node and the data sources: sources[1] is
 -- data, the others the packets joined in this frame.
+local reading = {completed = {}}  -- one datagram at a time: no table a call
+
 function transport.read(data, frame, flow, notes)
-  local ctx = {frame = frame, flow = flow, notes = notes, count = 0, sources = {data},
-               completed = {}}
+  local ctx = reading
+  ctx.frame, ctx.flow, ctx.notes, ctx.count, ctx.sources = frame, flow, notes, 0, {data}
   local node = read(ctx, data, 1, 1, #data, 0, nil)
+  ctx.flow, ctx.notes = nil, nil
   return node, ctx.sources
 end
 
