@@ -49,13 +49,12 @@ local function shape(node)
   return text
 end
 
--- One datagram each, read with no connection state.
+-- One datagram each, read with no connection state: what the reader makes
+-- of bad input. (Every type well formed is read through tshark.)
 -- Seventeen clusters, one inside the other.
 local deep = "2801"
 for _ = 1, 17 do deep = string.format("000e%02x", #deep / 2) .. deep end
 local reads = {
-  {"28 01 02", "g28", "game 0x28"},
-  {"00 03 05000000 28 aa", "c03=5[g28]", "reliable 5 > game 0x28"},
   {"00 03 ffffffff 00 0e 02 28 01 06 00 04 07000000", "c03=4294967295[c0e[g28 c04=7]]",
    "reliable 4294967295 > cluster(2)"},
   {"00 0e 03 00 03 01", "c0e[c03!short]", "cluster(1)"},
@@ -65,17 +64,9 @@ local reads = {
   {"00 03 01000000", "c03=1!empty", "reliable 1"},
   {"00 04 0700", "c04!short", "ack"},
   {"00 04 07000000 ff", "c04=7!extra", "ack 7"},
-  {"00 05 10000000", "c05=16", "sync request"},
-  {"00 05 10000000 01000000 02000000", "c05=16", "sync request"},
   {"00 05 10000000 0100", "c05=16!short", "sync request"},
-  {"00 06 10000000 20000000", "c06=32", "sync response"},
-  {"00 07", "c07", "disconnect"},
-  {"00 08 aabb", "c08:2", "chunk body"},
   {"00 09", "c09:0", "chunk tail"},
-  {"00 0a 05000000 aabb", "c0a=5:2", "stream"},
   {"00 0b 01", "c0b!extra", "stream cancel"},
-  {"00 0c", "c0c", "stream cancel ack"},
-  {"00 0d 0102", "c0d", "core 0x0D"},
   {"00", "c!short", "core"},
   {deep, string.rep("c0e[", 16) .. "c0e!too_deep" .. string.rep("]", 16), "cluster(1)"},
 }
@@ -96,12 +87,6 @@ local flows = {
    {"c03=0[c08:2]", "c03=1[c09:1 +g28]", "c0a=3:1", "c0a=3:2[+g2a]", "c0a=5:1", "c0b",
     "c0a=1:1[+g2c]"},
    "2 2 4 4 - 7", "280102 2a0102 2c"},
-  {"out of id order, with a retransmission and a cluster",
-   {"00 03 07000000 00 08 31", "00 03 09000000 00 09 33", "00 03 09000000 00 09 33",
-    "00 03 08000000 00 0e 02 00 04 03 00 08 32"},
-   {"c03=7[c08:1]", "c03=9!waiting[c09:1]", "c03=9!retransmission[c09:1]",
-    "c03=8[c0e[c04!short c08:1] +g31]"},
-   "4 4 4", "313233"},
   {"ids wrap, and an id behind the next is not taken",
    {"00 03 ffffffff 00 08 41", "00 03 00000000 00 09 42", "00 03 feffffff 00 09 43"},
    {"c03=4294967295[c08:1]", "c03=0[c09:1 +g41]", "c03=4294967294!stale[c09:1]"}, "2 2", "4142"},
