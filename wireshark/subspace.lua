@@ -319,13 +319,6 @@ local function handler(direction, type)
   return found
 end
 
-local CORE_LABELS = {
-  [0x01] = "Key request", [0x02] = "Key response", [0x03] = "Reliable", [0x04] = "Ack",
-  [0x05] = "Sync request", [0x06] = "Sync response", [0x07] = "Disconnect",
-  [0x08] = "Chunk body", [0x09] = "Chunk tail", [0x0A] = "Stream",
-  [0x0B] = "Stream cancel", [0x0C] = "Stream cancel ack", [0x0E] = "Cluster",
-}
-
 -- The data source of a node, made when first needed.
 local function source_tvb(where, index)
   local tvb = where.tvbs[index]
@@ -412,7 +405,9 @@ local function add_packet(parent, node, where)
   if node.game ~= nil then
     label = format("Game packet 0x%02X, %d bytes", node.game, size)
   elseif node.core then
-    label = CORE_LABELS[node.core] or format("Core packet 00 %02X", node.core)
+    local name = transport.NAMES[node.core]
+    label = name and name:sub(1, 1):upper() .. name:sub(2)
+            or format("Core packet 00 %02X", node.core)
     if node.id ~= nil then label = format("%s %.0f", label, node.id) end
   else
     label = "Core packet"
