@@ -572,15 +572,15 @@ local function dissect_game(tvb, pinfo, tree, length, plain, source_port, destin
     local added = item:add(fields.direction, direction)
     if visible then added:set_generated() end
   end
-  local payload = captured > header and (decrypted_now or session == nil)
-  if visible then
-    if captured > 0 then item:add(fields.header, tvb(0, math.min(header, captured))) end
-    if payload then item:add(fields.payload, source(header, captured - header)) end
-  else
-    -- A bytes field takes its length from its range: the datagram's own
-    -- bytes where the value is the decrypted text.
-    if captured > 0 then item:add(fields.header, tvb(0, math.min(header, captured))) end
-    if payload then item:add(fields.payload, tvb(header, captured - header), shown:sub(header + 1)) end
+  if captured > 0 then item:add(fields.header, tvb(0, math.min(header, captured))) end
+  if captured > header and (decrypted_now or session == nil) then
+    if visible then
+      item:add(fields.payload, source(header, captured - header))
+    else
+      -- A bytes field takes its length from its range: the datagram's own
+      -- bytes, where the value is the decrypted text.
+      item:add(fields.payload, tvb(header, captured - header), shown:sub(header + 1))
+    end
   end
   local added = item:add(fields.decrypted, session ~= nil)
   if visible then added:set_generated() end
