@@ -90,6 +90,9 @@ local experts = {
                     "SEQUENCE", "WARN"),
   retransmission = expert_of("expert.retransmission", "Retransmission: not taken again", "SEQUENCE",
                              "NOTE"),
+  dropped = expert_of("expert.dropped",
+                      "New connection: the old one's unfinished chunked or streamed packet is dropped",
+                      "SEQUENCE", "WARN"),
   ping_length = expert_of("expert.ping_length", "Unexpected length for a ping", "MALFORMED", "WARN"),
 }
 local expert_list = {}
@@ -223,13 +226,21 @@ local function decide(conversation, source, type, length, raw)
     -- is: what was sent before it under the old keys is still in flight.
     conversation.client = source
     conversation.requested = true
+    -- Pieces of the old connection that never got their tail or their
+    -- last piece are dropped with it.
+    local dropped = false
+    for _, flow in pairs(conversation.flows) do
+      dropped = dropped or flow.chunk.size > 0 or flow.stream ~= nil
+    end
     new_connection(conversation)
+    local frame = {direction = "c2s", readable = true, dropped = dropped or nil}
     if #raw >= KEY_LENGTH_NEEDED then
       conversation.client_key = key_at(raw)
-      return {direction = "c2s", readable = true}
+    else
+      conversation.client_key = nil
+      frame.note = experts.not_captured
     end
-    conversation.client_key = nil
-    return {direction = "c2s", readable = true, note = experts.not_captured}
+    return frame
   end
 
   -- The first key response after a key request is read as sent and sets up
@@ -595,6 +606,7 @@ local function dissect_game(tvb, pinfo, tree, length, plain, source_port, destin
   if note ~= nil and not (plain and note == experts.no_exchange) then
     item:add_proto_expert_info(note)
   end
+  if frame.dropped then item:add_proto_expert_info(experts.dropped) end
   if node ~= nil then
     local where = {tvbs = {(visible or not decrypted_now) and source or nil},
                    sources = sources or {shown}, raw = tvb,

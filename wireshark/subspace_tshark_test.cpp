@@ -556,12 +556,16 @@ TEST_F(SubspaceDissectorTest, ReadsEveryTransportPacketAndJoinsWhatWasSplit) {
       {true, Core(0x0C), "0x0c|||||||||||c2s stream cancel ack"},
       {false, Core(0x0D, Bytes("ff")), "0x0d|||||||||||s2c core 0x0D"},
       {true, Bytes("28 68 69"), "|0x28|286869||||||||hi|c2s game 0x28"},
+      // A chunk that a new connection leaves without its tail.
+      {true, Core(0x08, Bytes("2f")), "0x08|||||||||||c2s chunk body"},
       {true, Core(0x07), "0x07|||||||||||c2s disconnect"},
   };
   for (const auto& datagram : sent) {
     game.Send(datagram.fromClient, datagram.datagram, true);
     want.push_back(datagram.row);
   }
+  game.KeyRequestFromClient(-2, 1);
+  want.push_back("0x01|||||||||||c2s key request, client key -2, protocol 1");
   // The ping on the auxiliary pair.
   capture.Add(Endpoint("10.0.0.1", 50002), Endpoint("10.0.0.9", 383), U32(1000));
   want.push_back("||||||||1000|||c2s ping, time 1000");
@@ -583,10 +587,11 @@ TEST_F(SubspaceDissectorTest, ReadsEveryTransportPacketAndJoinsWhatWasSplit) {
       EXPECT_EQ(frames[i], row) << passes << ", frame " << i + 1;
     }
   }
-  // Filters match decrypted and joined bytes.
+  // Filters match decrypted and joined bytes; the new connection notes
+  // the chunk it drops.
   EXPECT_EQ(SummaryFrameNumbers("-Y 'subspace.game_data == 28:6f:6b || "
-                                "subspace.game_data == 2e:01:02:03:04'"),
-            (std::vector<std::string>{"3", "15"}));
+                                "subspace.game_data == 2e:01:02:03:04 || subspace.expert.dropped'"),
+            (std::vector<std::string>{"3", "15", "22"}));
 }
 
 // The relay's own capture, of records from its game interface (port 53,
