@@ -573,7 +573,8 @@ TEST_F(SubspaceDissectorTest, ReadsEveryTransportPacketAndJoinsWhatWasSplit) {
   want.push_back("||||||||1000|7||s2c ping reply, 7 players, time 1000");
 
   WriteWholeFile(directory / "chat.lua", kChatDecoder);
-  const std::string decoder = "-X lua_script:" + (directory / "chat.lua").string();
+  std::string decoder = "-X lua_script:";
+  decoder += (directory / "chat.lua").string();
   // One pass cannot know yet where a piece's packet is completed. (A
   // filter gives tshark's first pass a tree, in which the dissector sees
   // the interface names of a raw IPv4 capture; without one it leaves
