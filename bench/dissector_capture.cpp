@@ -1,7 +1,8 @@
 // Writes the capture that the dissector benchmark reads: a key exchange on
-// the server's default port, then encrypted game datagrams alternating
-// between client and server, each 1 to 520 bytes long at random (a fixed
-// seed), encrypted with the relay's own cipher.
+// the server's default port, then encrypted datagrams alternating between
+// client and server, a mix of what a game sends (a fixed seed): reliable
+// game packets, acknowledgements, clusters of small packets, plain game
+// packets; encrypted with the relay's own cipher.
 // Usage: dissector_capture output.pcapng [datagrams]
 #include <cstdio>
 #include <cstdlib>
@@ -32,11 +33,63 @@ int main(int argc, char** argv) {
   capture.Add(client, server, KeyRequest(kClientKey, 1));
   capture.Add(server, client, KeyResponse(kServerKey));
   std::mt19937 random(1);
+  // A game packet of 2 to max bytes: a type byte that is not 0, then bytes.
+  const auto gamePacket = [&](std::size_t max) {
+    std::string packet(2 + random() % (max - 1), '\0');
+    for (char& c : packet) c = static_cast<char>(random());
+    packet[0] = static_cast<char>(1 + random() % 255);
+    return packet;
+  };
+  const auto u32 = [](std::uint32_t value) {
+    std::string bytes;
+    for (int i = 0; i < 4; ++i) bytes += static_cast<char>(value >> (8 * i));
+    return bytes;
+  };
+  const auto core = [](int type, const std::string& body) {
+    std::string bytes(1, '\0');
+    bytes += static_cast<char>(type);
+    return bytes + body;
+  };
+  std::uint32_t reliableId[2] = {0, 0};
   for (long i = 0; i < count; ++i) {
-    std::string datagram(1 + random() % 520, '\0');
-    for (char& c : datagram) c = static_cast<char>(random());
-    if (datagram.size() >= 2 && datagram[0] == '\0') datagram[1] = '\x03';  // no 00 07
     const bool up = i % 2 == 0;
+    std::string datagram;
+    switch (random() % 10) {
+      case 0:
+      case 1:
+      case 2:  // a game packet, reliable
+        datagram = core(0x03, u32(reliableId[up]++) + gamePacket(200));
+        break;
+      case 3:
+      case 4:  // the acknowledgement of one
+        datagram = core(0x04, u32(random() % 100000));
+        break;
+      case 5:
+      case 6: {  // a cluster of acks and small game packets, some reliable
+        std::string body;
+        for (int n = 2 + random() % 4; n > 0; --n) {
+          std::string packet;
+          switch (random() % 3) {
+            case 0:
+              packet = core(0x04, u32(random() % 100000));
+              break;
+            case 1:
+              packet = core(0x03, u32(reliableId[up]++) + gamePacket(30));
+              break;
+            default:
+              packet = gamePacket(30);
+              break;
+          }
+          body += static_cast<char>(packet.size());
+          body += packet;
+        }
+        datagram = core(0x0E, body);
+        break;
+      }
+      default:  // a plain game packet (position updates and the like)
+        datagram = gamePacket(120);
+        break;
+    }
     capture.Add(up ? client : server, up ? server : client, Encrypted(cipher, datagram));
   }
   WriteWholeFile(argv[1], std::string(capture.File().begin(), capture.File().end()));

@@ -1,8 +1,9 @@
 -- The game cipher for the SubSpace dissector: the key table that a server
 -- key determines and the decrypt transform of one datagram. Plain Lua with
 -- no Wireshark in it, so that stand-alone interpreters can check it against
--- the relay's own cipher. Runs on Lua 5.2 (numbers are doubles, XOR comes
--- from bit32) and on Lua 5.3 and later (64-bit integers, native XOR).
+-- the relay's own cipher. Runs on Lua 5.1 and 5.2 (numbers are doubles,
+-- XOR comes from bit or bit32) and on Lua 5.3 and later (64-bit integers,
+-- native XOR).
 --
 -- Every value here is an unsigned 32-bit number held in a Lua number.
 -- Sums and products stay below 2^53, so they are exact as doubles too;
@@ -20,12 +21,16 @@ local floor = math.floor
 
 -- XOR of three 32-bit values. Lua 5.3 and later have the operator (a
 -- chunk of its own, which Lua 5.2 could not even parse); Lua 5.2 has
--- bit32, which Lua 5.4 builds lack.
+-- bit32, which Lua 5.4 builds lack; Lua 5.1 has neither, but Wireshark
+-- gives it the bit module, whose results are signed.
 local bxor3
 if math.type ~= nil then
   bxor3 = load("return function(a, b, c) return a ~ b ~ c end")()
-else
+elseif bit32 ~= nil then
   bxor3 = bit32.bxor
+else
+  local bxor = bit.bxor
+  bxor3 = function(a, b, c) return bxor(a, b, c) % 4294967296 end
 end
 
 -- The quotient multiplier of the table generator, 0x834E0B5F, in halves.

@@ -1,6 +1,8 @@
-// The dissector's cipher in stand-alone Lua interpreters, 5.2 (doubles and
-// bit32, as in Wireshark 4.0) and 5.4 (integers and native operators, as in
-// later Wireshark), against vectors from the relay's own cipher.
+// The dissector's plain modules in stand-alone Lua interpreters, 5.2
+// (doubles and bit32, as in Wireshark 4.0) and 5.4 (integers and native
+// operators, as in later Wireshark): the cipher against vectors from the
+// relay's own cipher, the transport reader and reassembly against their
+// own table of cases.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -72,31 +74,47 @@ std::string Vectors() {
   return lua.str();
 }
 
-class SubspaceCipherLuaTest : public ::testing::TestWithParam<const char*> {};
+// Each plain module of the dissector in one stand-alone interpreter.
+class SubspaceLuaModuleTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    lua = FindOnPath(GetParam());
+    if (lua.empty())
+      GTEST_SKIP() << GetParam() << " is not installed (Debian package " << GetParam() << ")";
+  }
 
-TEST_P(SubspaceCipherLuaTest, MatchesTheRelaysCipher) {
-  const std::string lua = FindOnPath(GetParam());
-  if (lua.empty())
-    GTEST_SKIP() << GetParam() << " is not installed (Debian package " << GetParam() << ")";
-  const ScratchDirectory scratch("cipher-lua");
+  // Runs the script from the source tree with arguments in the scratch
+  // directory; it must exit 0 and report no failures.
+  void ExpectPasses(const std::string& script, const std::string& arguments) {
+    std::ofstream(directory / "check.sh") << "#!/bin/sh\nexec '" << lua << "' '" TESSARD_SOURCE_DIR
+                                          << "/wireshark/" << script << "' " << arguments << "\n";
+    fs::permissions(directory / "check.sh", fs::perms::owner_all);
+    ChildProcess checker;
+    ASSERT_TRUE(checker.Start((directory / "check.sh").string(), directory.string(),
+                              (directory / "output.txt").string(),
+                              (directory / "errors.txt").string()));
+    const int status = checker.WaitForExit(60000);
+    const std::string output = ReadWholeFile(directory / "output.txt");
+    const std::string errors = ReadWholeFile(directory / "errors.txt");
+    EXPECT_EQ(status, 0) << output << errors;
+    EXPECT_NE(output.find(" 0 failures"), std::string::npos) << output << errors;
+  }
+
+  std::string lua;
+  const ScratchDirectory scratch{"lua-module"};
   const fs::path& directory = scratch.Path();
-  WriteWholeFile(directory / "vectors.lua", Vectors());
-  std::ofstream(directory / "check.sh") << "#!/bin/sh\nexec '" << lua << "' '" TESSARD_SOURCE_DIR
-                                        << "/wireshark/subspace_cipher_check.lua' vectors.lua\n";
-  fs::permissions(directory / "check.sh", fs::perms::owner_all);
+};
 
-  ChildProcess checker;
-  ASSERT_TRUE(checker.Start((directory / "check.sh").string(), directory.string(),
-                            (directory / "output.txt").string(),
-                            (directory / "errors.txt").string()));
-  const int status = checker.WaitForExit(60000);
-  const std::string output = ReadWholeFile(directory / "output.txt");
-  const std::string errors = ReadWholeFile(directory / "errors.txt");
-  EXPECT_EQ(status, 0) << output << errors;
-  EXPECT_NE(output.find(" 0 failures"), std::string::npos) << output << errors;
+TEST_P(SubspaceLuaModuleTest, CipherMatchesTheRelaysCipher) {
+  WriteWholeFile(directory / "vectors.lua", Vectors());
+  ExpectPasses("subspace_cipher_check.lua", "vectors.lua");
 }
 
-INSTANTIATE_TEST_SUITE_P(Interpreters, SubspaceCipherLuaTest, ::testing::Values("lua5.2", "lua5.4"),
+TEST_P(SubspaceLuaModuleTest, TransportReaderAndReassembly) {
+  ExpectPasses("subspace_transport_test.lua", "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Interpreters, SubspaceLuaModuleTest, ::testing::Values("lua5.2", "lua5.4"),
                          [](const auto& info) {
                            std::string name = info.param;
                            name.erase(name.find('.'), 1);

@@ -1,0 +1,383 @@
+-- The game protocol's transport layer for the SubSpace dissector: reads the
+-- packets of one plain datagram into a tree, and joins chunked and streamed
+-- packets as the receiving side does, taking the pieces that travel in
+-- reliable packets in reliable-id order. Plain Lua (5.1 to 5.4) with no
+-- Wireshark in it, so that stand-alone interpreters can test it; loaded as
+-- a plugin by itself it only returns this table.
+--
+-- A packet whose byte 0 is 0x00 is a core packet typed by byte 1, any
+-- other a game packet typed by byte 0. Numbers are little-endian.
+
+local transport = {}
+
+-- Deeper nesting than this is shown as bytes, not read.
+transport.MAX_DEPTH = 16
+-- A joined packet may not grow past this.
+transport.MAX_PACKET = 16 * 1024 * 1024
+
+transport.KEY_REQUEST = 0x01
+transport.KEY_RESPONSE = 0x02
+transport.RELIABLE = 0x03
+transport.ACK = 0x04
+transport.SYNC_REQUEST = 0x05
+transport.SYNC_RESPONSE = 0x06
+transport.DISCONNECT = 0x07
+transport.CHUNK_BODY = 0x08
+transport.CHUNK_TAIL = 0x09
+transport.STREAM = 0x0A
+transport.STREAM_CANCEL = 0x0B
+transport.STREAM_CANCEL_ACK = 0x0C
+transport.CLUSTER = 0x0E
+
+transport.NAMES = {
+  [0x01] = "key request", [0x02] = "key response", [0x03] = "reliable", [0x04] = "ack",
+  [0x05] = "sync request", [0x06] = "sync response", [0x07] = "disconnect",
+  [0x08] = "chunk body", [0x09] = "chunk tail", [0x0A] = "stream",
+  [0x0B] = "stream cancel", [0x0C] = "stream cancel ack", [0x0E] = "cluster",
+}
+
+local byte, sub, concat, format = string.byte, string.sub, table.concat, string.format
+local TWO31, TWO32 = 2147483648, 4294967296
+
+-- The unsigned 32-bit number at position at (1-based) of data.
+local function u32(data, at)
+  local a, b, c, d = byte(data, at, at + 3)
+  return a + b * 256 + c * 65536 + d * 16777216
+end
+
+-- What a receiver keeps per connection and direction: the next reliable id
+-- it will take, the reliable packets that arrived ahead of it (their
+-- pieces), the frame that first carried each id, and the chunked and
+-- streamed packets being joined.
+function transport.new_flow()
+  return {next = nil, held = {}, seen = {}, chunk = {parts = {}, size = 0}, stream = nil}
+end
+
+local function problem(node, code, detail)
+  node.problem = code
+  node.detail = detail
+end
+
+-- Whether the packet has count bytes after its type; marks it short if not.
+local function needs(node, count)
+  if node.size < 2 + count then
+    problem(node, "short")
+    return false
+  end
+  return true
+end
+
+-- The same, and marks bytes past them.
+local function exactly(node, count)
+  if needs(node, count) and node.size > 2 + count then
+    problem(node, "extra", node.size - 2 - count)
+  end
+end
+
+-- The packets joined so far go to ctx.completed; note records for the
+-- piece what became of it (note.record.frame: the frame that completed
+-- its packet; note.problem: why it was not joined).
+local function take(ctx, flow, piece)
+  local note, kind, bytes = piece.note, piece.kind, piece.bytes
+  if kind == transport.STREAM_CANCEL then
+    flow.stream = nil
+    return
+  end
+  if kind == transport.STREAM then
+    local stream = flow.stream
+    if stream ~= nil and stream.total ~= piece.length then
+      note.problem = "restarted"
+      stream = nil
+    end
+    if piece.length > transport.MAX_PACKET then
+      note.problem = "too_big"
+      flow.stream = nil
+      return
+    end
+    if stream == nil then
+      stream = {total = piece.length, parts = {}, size = 0, record = {}}
+      flow.stream = stream
+    end
+    stream.parts[#stream.parts + 1] = bytes
+    stream.size = stream.size + #bytes
+    note.record = stream.record
+    if stream.size > stream.total then
+      note.problem = "overrun"
+      note.record = nil
+      flow.stream = nil
+    elseif stream.size == stream.total then
+      stream.record.frame = ctx.frame
+      flow.stream = nil
+      ctx.completed[#ctx.completed + 1] = concat(stream.parts)
+    end
+    return
+  end
+  -- A chunk body or tail.
+  local chunk = flow.chunk
+  if chunk.failed or chunk.size + #bytes > transport.MAX_PACKET then
+    note.problem = "too_big"
+    chunk.failed = kind ~= transport.CHUNK_TAIL
+    chunk.parts, chunk.size, chunk.record = {}, 0, nil
+    return
+  end
+  chunk.record = chunk.record or {}
+  note.record = chunk.record
+  chunk.parts[#chunk.parts + 1] = bytes
+  chunk.size = chunk.size + #bytes
+  if kind == transport.CHUNK_TAIL then
+    chunk.record.frame = ctx.frame
+    ctx.completed[#ctx.completed + 1] = concat(chunk.parts)
+    chunk.parts, chunk.size, chunk.record = {}, 0, nil
+  end
+end
+
+-- A reliable packet as the receiver takes it: a repeated id is not taken
+-- again, an id ahead of the next one waits, and the next one is taken with
+-- every waiting one that follows it.
+local function sequence(ctx, flow, node, pieces)
+  local id = node.id
+  local first = flow.seen[id]
+  if first ~= nil then
+    node.note = {retransmission = first}
+    return
+  end
+  flow.seen[id] = ctx.frame
+  if flow.next == nil then flow.next = id end
+  local ahead = (id - flow.next) % TWO32
+  if ahead >= TWO31 then
+    node.note = {stale = flow.next}
+    return
+  end
+  if ahead > 0 then
+    node.note = {waiting = flow.next}
+    flow.held[id] = pieces
+    return
+  end
+  while pieces ~= nil do
+    for i = 1, #pieces do take(ctx, flow, pieces[i]) end
+    flow.held[flow.next] = nil
+    flow.next = (flow.next + 1) % TWO32
+    pieces = flow.held[flow.next]
+  end
+end
+
+local read
+
+-- The packets joined while node was read become its children, unless
+-- node is as deep as packets go.
+local function adopt(ctx, node, built)
+  if node.depth >= transport.MAX_DEPTH then
+    problem(node, "too_deep")
+    return
+  end
+  for i = 1, #built do
+    local source = #ctx.sources + 1
+    ctx.sources[source] = built[i]
+    local child = read(ctx, built[i], source, 1, #built[i], node.depth + 1, nil)
+    child.reassembled = true
+    node.children[#node.children + 1] = child
+  end
+end
+
+-- The note of the node being read: the one stored on an earlier pass, or a
+-- new one on the first.
+local function note_of(ctx, index)
+  local note = ctx.notes[index]
+  if note == nil and ctx.flow ~= nil then
+    note = {}
+    ctx.notes[index] = note
+  end
+  return note
+end
+
+-- Chunk and stream pieces: taken at once, or by the reliable packet that
+-- carries them (owner) when its turn comes.
+local function piece(ctx, node, data, at, last, owner)
+  node.piece_offset = at - 1
+  node.piece_size = last - at + 1
+  local flow = ctx.flow
+  if flow == nil then return end
+  local item = {kind = node.core, bytes = sub(data, at, last), length = node.length,
+                note = note_of(ctx, node.index)}
+  node.note = item.note
+  if owner ~= nil then
+    owner[#owner + 1] = item
+    return
+  end
+  local completed = ctx.completed
+  ctx.completed = {}
+  take(ctx, flow, item)
+  if #ctx.completed > 0 then item.note.built = ctx.completed end
+  ctx.completed = completed
+end
+
+-- Reads the packet at positions first to last (1-based) of data, which is
+-- data source number source, nested depth deep; owner collects the pieces
+-- of the reliable packet that holds it. Returns its node:
+--   source, offset (0-based), size; core (byte 1) or game (byte 0);
+--   children; problem and detail; the fields of its type; note, what the
+--   reassembly decided for it (kept across passes in ctx.notes).
+read = function(ctx, data, source, first, last, depth, owner)
+  ctx.count = ctx.count + 1
+  local index = ctx.count
+  local size = last - first + 1
+  local node = {source = source, offset = first - 1, size = size, depth = depth,
+                index = index, note = ctx.notes[index]}
+  if size <= 0 then
+    node.size = 0
+    problem(node, "empty")
+    return node
+  end
+  local b0 = byte(data, first)
+  if b0 ~= 0 then
+    node.game = b0
+    return node
+  end
+  if size < 2 then
+    node.core = false  -- a core packet without its type byte
+    problem(node, "short")
+    return node
+  end
+  local type = byte(data, first + 1)
+  node.core = type
+  local body = first + 2
+  if type == transport.RELIABLE then
+    if not needs(node, 4) then return node end
+    node.id = u32(data, body)
+    node.children = {}
+    local pieces = ctx.flow ~= nil and {} or nil
+    if size == 6 then
+      problem(node, "empty")
+    elseif depth >= transport.MAX_DEPTH then
+      problem(node, "too_deep")
+    else
+      node.children[1] = read(ctx, data, source, body + 4, last, depth + 1, pieces)
+    end
+    if ctx.flow ~= nil then
+      -- Most reliable packets are taken in turn and need no note.
+      local completed = ctx.completed
+      local before = #completed
+      sequence(ctx, ctx.flow, node, pieces)
+      if #completed > before then
+        local built = {}
+        for i = before + 1, #completed do
+          built[#built + 1] = completed[i]
+          completed[i] = nil
+        end
+        node.note = node.note or {}
+        node.note.built = built
+      end
+      if node.note ~= nil then ctx.notes[index] = node.note end
+    end
+    if node.note ~= nil and node.note.built ~= nil then adopt(ctx, node, node.note.built) end
+  elseif type == transport.ACK then
+    exactly(node, 4)
+    if size >= 6 then node.ack = u32(data, body) end
+  elseif type == transport.SYNC_REQUEST then
+    if needs(node, 4) then
+      node.time = u32(data, body)
+      if size >= 14 then
+        node.sent, node.received = u32(data, body + 4), u32(data, body + 8)
+        if size > 14 then problem(node, "extra", size - 14) end
+      elseif size > 6 then
+        problem(node, "short")
+      end
+    end
+  elseif type == transport.SYNC_RESPONSE then
+    exactly(node, 8)
+    if size >= 10 then node.echo, node.time = u32(data, body), u32(data, body + 4) end
+  elseif type == transport.CHUNK_BODY or type == transport.CHUNK_TAIL then
+    piece(ctx, node, data, body, last, owner)
+  elseif type == transport.STREAM then
+    if not needs(node, 4) then return node end
+    node.length = u32(data, body)
+    piece(ctx, node, data, body + 4, last, owner)
+  elseif type == transport.STREAM_CANCEL then
+    exactly(node, 0)
+    if ctx.flow ~= nil then
+      local item = {kind = type, note = {}}
+      if owner ~= nil then owner[#owner + 1] = item else take(ctx, ctx.flow, item) end
+    end
+  elseif type == transport.STREAM_CANCEL_ACK then
+    exactly(node, 0)
+  elseif type == transport.CLUSTER then
+    node.children = {}
+    if depth >= transport.MAX_DEPTH then
+      problem(node, "too_deep")
+      return node
+    end
+    local at = body
+    while at <= last do
+      local length = byte(data, at)
+      if length == 0 then
+        problem(node, "cluster_zero")
+        break
+      end
+      local stop = at + length
+      if stop > last then
+        problem(node, "cluster_overrun", length)
+        stop = last
+      end
+      node.children[#node.children + 1] = read(ctx, data, source, at + 1, stop, depth + 1, owner)
+      at = stop + 1
+    end
+    if #node.children == 0 and node.problem == nil then problem(node, "empty") end
+  elseif type == transport.KEY_REQUEST then
+    exactly(node, 6)  -- a key, the protocol number and one more byte
+  elseif type ~= transport.KEY_RESPONSE and type ~= transport.DISCONNECT then
+    node.unknown = true
+  end
+  if node.note ~= nil and node.note.built ~= nil and type ~= transport.RELIABLE then
+    node.children = node.children or {}
+    adopt(ctx, node, node.note.built)
+  end
+  return node
+end
+
+-- Reads one datagram. flow: the receiver's state of its connection and
+-- direction on the first pass, which the datagram changes; nil on later
+-- passes, which take what the first decided from notes. notes: a table
+-- per frame that the first pass fills (index -> note) and later passes
+-- hand back. Returns the top node and the data sources: sources[1] is
+-- data, the others the packets joined in this frame.
+local reading = {completed = {}}  -- one datagram at a time: no table a call
+
+function transport.read(data, frame, flow, notes)
+  local ctx = reading
+  ctx.frame, ctx.flow, ctx.notes, ctx.count, ctx.sources = frame, flow, notes, 0, {data}
+  local node = read(ctx, data, 1, 1, #data, 0, nil)
+  ctx.flow, ctx.notes = nil, nil
+  return node, ctx.sources
+end
+
+-- A short account of a node and what it holds, for the Info column:
+-- "reliable 12 > cluster(3)".
+function transport.summary(node)
+  local text
+  if node.game ~= nil then
+    text = format("game 0x%02X", node.game)
+  elseif not node.core then
+    text = node.size == 0 and "empty" or "core"
+  elseif node.core == transport.RELIABLE and node.id ~= nil then
+    text = format("reliable %.0f", node.id)
+    local child = node.children[1]
+    if child ~= nil and not child.reassembled then text = text .. " > " .. transport.summary(child) end
+  elseif node.core == transport.ACK and node.ack ~= nil then
+    text = format("ack %.0f", node.ack)
+  elseif node.core == transport.CLUSTER then
+    local count = 0
+    for i = 1, #node.children do
+      if not node.children[i].reassembled then count = count + 1 end
+    end
+    text = format("cluster(%d)", count)
+  else
+    text = transport.NAMES[node.core] or format("core 0x%02X", node.core)
+  end
+  for i = 1, node.children and #node.children or 0 do
+    local child = node.children[i]
+    if child.reassembled then text = text .. " + reassembled " .. transport.summary(child) end
+  end
+  return text
+end
+
+return transport
