@@ -102,7 +102,7 @@ void BM_PerDatagramPath520WithCapture(benchmark::State& state) {
     PrepareWorkCopy(path.datagram);
     const InspectedDatagram inspected =
         InspectGameDatagram(path.datagram, Direction::kClientToServer, path.endpoint);
-    capture.RecordGame(takenAt, path.datagram, path.endpoint.Destination(),
+    capture.RecordGame(takenAt, path.datagram.source, path.endpoint.Destination(),
                        Direction::kClientToServer, inspected);
   }
   if (!capture.Close()) state.SkipWithError(capture.Reason());

@@ -33,10 +33,11 @@ class TrafficCapture {
   // A game datagram just carried, with the payload its inspection dumped
   // and the event it logged as the record's comment. destination is where
   // the relay sent it.
-  void RecordGame(std::uint64_t receivedAt, const Datagram& datagram, const NetAddress& destination,
+  void RecordGame(std::uint64_t receivedAt, const NetAddress& source, const NetAddress& destination,
                   Direction direction, const InspectedDatagram& inspected);
   // An auxiliary datagram just carried, its bytes as they travelled.
-  void RecordAuxiliary(std::uint64_t receivedAt, const Datagram& datagram,
+  void RecordAuxiliary(std::uint64_t receivedAt, const NetAddress& source,
+                       const std::uint8_t* bytes, std::int32_t length,
                        const NetAddress& destination, Direction direction);
 
   // Closes the file. False when the capture is not whole: it could not be
