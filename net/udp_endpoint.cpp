@@ -56,6 +56,10 @@ std::unique_ptr<Datagram> UdpEndpoint::Receive() {
   return datagram;
 }
 
+int UdpEndpoint::ReceiveBufferBytes() const {
+  return IsBound() ? platform::ReceiveBufferBytes(socketHandle) : 0;
+}
+
 int UdpEndpoint::ReceiveBatch(DatagramBatch& batch) {
   batch.count = 0;
   if (readinessEvent == nullptr) return 0;

@@ -77,6 +77,9 @@ class UdpEndpoint {
 
   // True after an Open that bound its socket.
   bool IsBound() const { return readinessEvent != nullptr; }
+  // The receive buffer the system gave the socket, in its own accounting
+  // (see platform::ReceiveBufferBytes); 0 when there is none.
+  int ReceiveBufferBytes() const;
   // The bound port in host order, 0 when there is none.
   std::uint16_t LocalPort() const { return localPort; }
 

@@ -184,15 +184,22 @@ bool BytesWaitingOnInput() {
   return ::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
-// Standard input reported readable. With no byte to read, a pipe or a file
-// is at its end and a device such as /dev/null never holds a key: each
-// would be reported readable for ever. A terminal is only at its end when
-// it hangs up; with nothing to read, another reader of its foreground took
-// the key, and it is watched on.
+// Standard input reported readable with no byte to read. A pipe or a file
+// is at its end then, and a device such as /dev/null never holds a key:
+// each would be reported readable for ever. A terminal is at its end only
+// when it hangs up; otherwise another reader in its foreground took the
+// key (or a mode not ours left an end-of-file mark there), and the
+// keyboard stays watched.
 bool InputAtItsEnd(short events) {
-  if (BytesWaitingOnInput()) return false;
   return !inputIsTerminal || (events & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
+
+// Such a terminal is left out of the next wait, which ends by itself
+// within kInputRestMs and then looks at the keyboard: a mark that stays
+// readable cannot make the relay spin, and a key that comes meanwhile is
+// still seen at once, or nearly.
+bool inputResting = false;
+constexpr std::uint32_t kInputRestMs = 20;
 
 // Keys typed at a terminal while the relay is in the background are the
 // foreground job's: waking for them would only find no key, again and again.
@@ -390,7 +397,10 @@ Readiness WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_
   }
   const nfds_t socketCount = watchedCount;
   const nfds_t inputAt = watchedCount;
-  if (WatchingInput()) watched[watchedCount++] = {STDIN_FILENO, POLLIN, 0};
+  const bool rested = inputResting;
+  inputResting = false;
+  if (rested && milliseconds > kInputRestMs) milliseconds = kInputRestMs;
+  if (WatchingInput() && !rested) watched[watchedCount++] = {STDIN_FILENO, POLLIN, 0};
   const nfds_t wakeAt = watchedCount;
   if (wakeRead != -1) watched[watchedCount++] = {wakeRead, POLLIN, 0};
   if (stopRequested != 0) return 0;
@@ -398,16 +408,18 @@ Readiness WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_
   if (answered < 0) return 0;
   // The time ran out: a terminal handed back without a signal is seen now.
   if (answered == 0) return kLookAtKeyboard;
-  Readiness ready = 0;
+  Readiness ready = rested ? kLookAtKeyboard : 0;
   if (wakeAt < watchedCount && watched[wakeAt].revents != 0) {
     DrainWakeUps();
     ready |= kLookAtKeyboard;  // SIGCONT: the terminal may be ours again
   }
   if (inputAt < wakeAt && watched[inputAt].revents != 0) {
-    if (InputAtItsEnd(watched[inputAt].revents)) {
+    if (BytesWaitingOnInput()) {
+      ready |= kLookAtKeyboard;
+    } else if (InputAtItsEnd(watched[inputAt].revents)) {
       inputEnded = true;
     } else {
-      ready |= kLookAtKeyboard;
+      inputResting = true;
     }
   }
   for (nfds_t i = 0; i < socketCount; ++i) {
