@@ -107,6 +107,7 @@ void CarryAuxiliary(const UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint) {
 // The log and the capture of what this wake-up carried, in the order it
 // was taken.
 void Record(TrafficCapture* capture) {
+  if (capture != nullptr) capture->Hold();
   for (int i = 0; i < work.gameCount; ++i) {
     const GameInFlight& game = work.games[i];
     const InspectedDatagram inspected =
@@ -122,6 +123,7 @@ void Record(TrafficCapture* capture) {
     capture->RecordAuxiliary(work.takenAt, taken.source, taken.bytes, taken.length,
                              work.auxDestinations[i], work.auxDirections[i]);
   }
+  capture->Release();
 }
 
 }  // namespace

@@ -40,6 +40,10 @@ class TrafficCapture {
                        const std::uint8_t* bytes, std::int32_t length,
                        const NetAddress& destination, Direction direction);
 
+  // See CaptureFile::Hold and Release.
+  void Hold() { file.Hold(); }
+  void Release() { file.Release(); }  // a failure is told by the file, once
+
   // Closes the file. False when the capture is not whole: it could not be
   // created, or a write or the closing failed. True when none was opened.
   bool Close() { return file.Close(); }
