@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "log/log_stream.h"
-#include "util/arithmetic.h"
 
 namespace tessard {
 
@@ -18,14 +17,17 @@ LogWriter logWriter = AppendLogText;
 }  // namespace
 
 void LogLine(const char* text) {
-  // Bounded so that no text, however long, can run past its slot.
-  std::uint32_t length = 0;
-  while (length < PacketLog::kSlotSize - 1 && text[length] != '\0') ++length;
-
+  // Measured and copied in one pass, bounded so that no text, however
+  // long, can run past its slot: a dump appends a piece of three
+  // characters a byte, where a call to search and another to copy cost
+  // more than the characters.
   char* slot = packetLog.slots[packetLog.count];
   ++packetLog.count;
-  CopyBytes(reinterpret_cast<const std::uint8_t*>(text), reinterpret_cast<std::uint8_t*>(slot),
-            length);
+  std::uint32_t length = 0;
+  while (length < PacketLog::kSlotSize - 1 && text[length] != '\0') {
+    slot[length] = text[length];
+    ++length;
+  }
   slot[length] = '\0';
 
   if (packetLog.count == PacketLog::kSlotCount) FlushLog();
@@ -45,8 +47,6 @@ void FlushLog() {
   WriteOutLogText();
 }
 
-void SetLogWriter(LogWriter writer) {
-  logWriter = writer != nullptr ? writer : AppendLogText;
-}
+void SetLogWriter(LogWriter writer) { logWriter = writer != nullptr ? writer : AppendLogText; }
 
 }  // namespace tessard
