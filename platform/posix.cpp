@@ -201,6 +201,11 @@ bool InputAtItsEnd(short events) {
 bool inputResting = false;
 constexpr std::uint32_t kInputRestMs = 20;
 
+// How often a relay in the background asks whether it has been brought to
+// the foreground, when the wait cannot tell it.
+constexpr std::uint32_t kBackgroundLookMs = 50;
+std::uint32_t keyboardAskedAt = 0;
+
 // Keys typed at a terminal while the relay is in the background are the
 // foreground job's: waking for them would only find no key, again and again.
 bool WatchingInput() {
@@ -406,8 +411,7 @@ Readiness WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_
   if (stopRequested != 0) return 0;
   const int answered = ::poll(watched, watchedCount, static_cast<int>(milliseconds));
   if (answered < 0) return 0;
-  // The time ran out: a terminal handed back without a signal is seen now.
-  if (answered == 0) return kLookAtKeyboard;
+  if (answered == 0) return kLookAtKeyboard;  // the time ran out
   Readiness ready = rested ? kLookAtKeyboard : 0;
   if (wakeAt < watchedCount && watched[wakeAt].revents != 0) {
     DrainWakeUps();
@@ -425,6 +429,13 @@ Readiness WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_
   for (nfds_t i = 0; i < socketCount; ++i) {
     if (watched[i].revents != 0) ready |= Readiness{1} << watchOf[i];
   }
+  // A terminal handed back without a signal says nothing to the wait, and a
+  // busy relay never runs its time out: it is asked now and then instead.
+  if (keyboardWatched && inputIsTerminal && !heldForeground && !inputEnded &&
+      TickCount() - keyboardAskedAt >= kBackgroundLookMs) {
+    ready |= kLookAtKeyboard;
+  }
+  if ((ready & kLookAtKeyboard) != 0) keyboardAskedAt = TickCount();
   return ready;
 }
 

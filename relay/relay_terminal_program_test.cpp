@@ -162,10 +162,12 @@ TEST(RelayTerminal, InTheBackgroundItRelaysAndLeavesTheKeysToTheShellUntilBrough
   EXPECT_EQ(WaitForPid(session.shell, 100), -1);
 
   // `fg`: the relay takes the terminal, and one key ends it. Handed back
-  // without a signal, the terminal is taken at the idle relay's next
-  // wake-up, within a second.
+  // without a signal, the terminal is taken soon, busy as the relay is
+  // with a datagram every 10 ms (an idle relay takes it at its next
+  // wake-up, within a second).
   session.BringToForeground();
   for (int attempt = 0; attempt < 200 && session.Canonical(); ++attempt) {
+    relay.SendToRelay(relay.clientAux, static_cast<std::uint16_t>(relay.relayPort + 1), "busy");
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_FALSE(session.Canonical());
