@@ -129,8 +129,8 @@ void Record(TrafficCapture* capture) {
 }  // namespace
 
 // Each wake-up takes what the wait found ready, up to a batch a socket, and
-// forwards all of it before logging any: an answer that comes back at once
-// then finds the relay waiting for it, not formatting the log. Under a
+// forwards all of it before logging any: no datagram waits on its way
+// through for the log of the ones taken before it. Under a
 // flood the wait answers at once, so a wake-up costs one wait, one receive
 // and one send a socket for up to a batch of datagrams; idle, it sleeps.
 // The keyboard is asked only when the wait says so, and a stop is seen at
