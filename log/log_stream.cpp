@@ -45,6 +45,18 @@ void AppendLogText(const char* text) {
   }
 }
 
+void AppendLogPieces(const char* first, std::size_t stride, std::int32_t count) {
+  for (std::int32_t i = 0; i < count && !output.Failed(); ++i) {
+    if (collectedLength + kLargestPiece > kCollectionSize && !WriteOutLogText()) return;
+    char* at = collected + collectedLength;
+    for (const char* text = first + static_cast<std::size_t>(i) * stride; *text != '\0'; ++text) {
+      if (*text == '\n') *at++ = '\r';
+      *at++ = *text;
+    }
+    collectedLength = static_cast<std::uint32_t>(at - collected);
+  }
+}
+
 bool WriteOutLogText() {
   const std::uint32_t whole = WholeLinesLength();
   const std::uint32_t length = collectedLength;

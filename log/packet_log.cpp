@@ -42,7 +42,11 @@ void LogFormat(const char* format, ...) {
 }
 
 void FlushLog() {
-  for (std::int32_t i = 0; i < packetLog.count; ++i) logWriter(packetLog.slots[i]);
+  if (logWriter == AppendLogText) {
+    AppendLogPieces(packetLog.slots[0], PacketLog::kSlotSize, packetLog.count);
+  } else {
+    for (std::int32_t i = 0; i < packetLog.count; ++i) logWriter(packetLog.slots[i]);
+  }
   packetLog.count = 0;
   WriteOutLogText();
 }
