@@ -218,10 +218,16 @@ TEST_F(UdpEndpointTest, WaitForDatagramEndsWhenOneIsQueuedOrAtItsTimeOut) {
     ASSERT_NE(second, nullptr) << "the wait must leave the datagram receivable";
     EXPECT_EQ(second->length, 5);
 
-    // Emptied again: the wait lasts its time-out once more.
+    // Emptied again: the wait lasts its time-out once more. A signal that a
+    // datagram read meanwhile left (Windows; late under wine's load) may end
+    // one wait early, never two.
     EXPECT_EQ(target.Receive(), nullptr);
     start = std::chrono::steady_clock::now();
     WaitForDatagram(other, receiver, 200);
+    if (elapsedMs(start) < 150) {
+      start = std::chrono::steady_clock::now();
+      WaitForDatagram(other, receiver, 200);
+    }
     EXPECT_GE(elapsedMs(start), 150);
   }
 }
