@@ -103,12 +103,15 @@ constexpr Readiness kLookAtKeyboard = 1u << 31;
 // waits on the keyboard (once StartKeyboardWatch has run), a stop is
 // requested, or milliseconds pass, whichever comes first (alertable). A
 // datagram that arrived before the call ends it at once, and so does a
-// stop request that came before it. Which sockets to receive from: on
-// POSIX those that hold a datagram; on Windows every watched one, since a
-// receive may have taken a socket's signal with an earlier datagram. The
-// keyboard is to be looked at when the input reported something, when the
-// wait ran its time, or (on Windows, where a busy socket always answers
-// first) when it was last looked at a few milliseconds ago.
+// stop request that came before it (and on Windows a datagram that a
+// receive took after it signalled may still end one wait). Which sockets
+// to receive from: on POSIX those that hold a datagram; on Windows every
+// watched one, since a receive may have taken a socket's signal with an
+// earlier datagram. The keyboard is to be looked at when the input
+// reported something, when the wait ran its time, or when the wait cannot
+// tell and it was last looked at a few milliseconds ago (on Windows, where
+// a busy socket always answers first; on POSIX, a terminal that may have
+// been handed back to a relay in the background).
 Readiness WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds);
 
 std::uint16_t HostToNetwork16(std::uint16_t value);
