@@ -1,20 +1,23 @@
 // The relay side by side with its peers in one run, on loopback: the
-// minimal epoll relay (the floor), socat (one process per pair) and the
-// real tessard, each on fresh ports with a fake client and server.
-//   - added one-way latency at 40 datagrams a second each way, 100 and 520
-//     bytes, all three and the direct path at once, the direct path's
+// minimal epoll relay batched (the floor) and one datagram at a time,
+// socat (one process per pair) and the real tessard, with an earlier build
+// of tessard beside it when one is given, each on fresh ports with a fake
+// client and server.
+//   - added one-way latency at 100 datagrams a second each way, 100 and 520
+//     bytes, all of them and the direct path at once, the direct path's
 //     percentile subtracted;
-//   - the share delivered at 10,000 a second for 5 s, client to server and
-//     each way at once (and whether tessard's log holds every datagram),
-//     and at 50,000 a second client to server for 2 s;
+//   - the share delivered, and the CPU time per datagram carried, at 10,000
+//     and 50,000 a second, client to server and each way at once (and
+//     whether tessard's log holds every datagram);
 //   - CPU time per datagram carried at 1,000 a second each way, all at
-//     once, and tessard also with a capture; the median of three rounds.
-// Then tessard's figure over the minimal relay's for each, socat's beside.
-// Usage: relay_compare [--tessard PATH] [--minimal PATH] [--socat PATH]
+//     once, and tessard also with a capture; the least of three rounds.
+// Then each figure over the floor's.
+// Usage: relay_compare [--tessard PATH] [--before PATH] [--minimal PATH] [--socat PATH]
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -29,8 +32,7 @@
 namespace tessard::bench {
 namespace {
 
-constexpr RelayKind kKinds[] = {RelayKind::kMinimal, RelayKind::kSocat, RelayKind::kTessard};
-constexpr int kLatencyRate = 40;
+constexpr int kLatencyRate = 100;
 constexpr int kLatencySeconds = 10;
 constexpr int kCpuRate = 1000;
 constexpr double kCpuSeconds = 5;
@@ -87,24 +89,43 @@ struct Route {
   }
 };
 
+// The share runs, in the order they are made.
+struct ShareRun {
+  const char* title;
+  std::vector<Way> ways;
+  int rate;
+  double seconds;
+};
+const ShareRun kShareRuns[] = {
+    {"10,000 datagrams/s client to server, 100 bytes, 5 s", {kUp}, 10000, 5},
+    {"10,000 datagrams/s each way at once, 100 bytes, 5 s", {kUp, kDown}, 10000, 5},
+    {"50,000 datagrams/s client to server, 100 bytes, 2 s", {kUp}, 50000, 2},
+    {"50,000 datagrams/s each way at once, 100 bytes, 2 s", {kUp, kDown}, 50000, 2},
+};
+constexpr int kShareRunCount = 4;
+
 struct Figures {
   double addedP50[2] = {};  // 100 and 520 bytes, both ways together
   double p99[2] = {};       // of the trip through the relay, not subtracted
-  double shareUp10k = 0;
-  double shareBoth10k = 0;
-  double shareUp50k = 0;
+  double share[kShareRunCount] = {};
+  double shareCpuUs[kShareRunCount] = {};  // CPU per datagram carried in that run
   double cpuPerDatagramUs = 0;
   double cpuWithCaptureUs = 0;
 };
 
-bool MeasureLatency(const RelayPrograms& programs, std::size_t bytes, int sizeIndex,
-                    Figures (&figures)[3]) {
+// CPU time per datagram carried, in microseconds.
+double PerDatagramUs(std::int64_t cpuNs, std::uint64_t carried) {
+  return carried == 0 ? 0 : static_cast<double>(cpuNs) / 1e3 / static_cast<double>(carried);
+}
+
+bool MeasureLatency(const RelayPrograms& programs, const std::vector<RelayKind>& kinds,
+                    std::size_t bytes, int sizeIndex, std::vector<Figures>& figures) {
   Lane direct;
   if (!direct.Open() || !direct.Connect(direct.ServerPort())) return false;
-  Route routes[3];
+  std::vector<Route> routes(kinds.size());
   std::vector<Lane*> lanes = {&direct};
-  for (int k = 0; k < 3; ++k) {
-    if (!routes[k].Start(kKinds[k], programs)) return false;
+  for (std::size_t k = 0; k < kinds.size(); ++k) {
+    if (!routes[k].Start(kinds[k], programs)) return false;
     lanes.push_back(routes[k].lane.get());
   }
   for (Lane* lane : lanes) {
@@ -122,7 +143,6 @@ bool MeasureLatency(const RelayPrograms& programs, std::size_t bytes, int sizeIn
   std::printf("\nOne-way latency, %d datagrams/s each way, %zu bytes, %d s, all at once\n",
               kLatencyRate, bytes, kLatencySeconds);
   std::printf("  %-8s %22s %22s %10s\n", "", "p50 c2s / s2c (ms)", "p99 c2s / s2c (ms)", "lost");
-  const char* names[] = {"direct", "minimal", "socat", "tessard"};
   const std::vector<double> directAll = BothWays(direct);
   for (std::size_t i = 0; i < lanes.size(); ++i) {
     const Lane& lane = *lanes[i];
@@ -130,8 +150,9 @@ bool MeasureLatency(const RelayPrograms& programs, std::size_t bytes, int sizeIn
     const auto& down = lane.flows[kDown].latencyMs;
     const std::uint64_t lost = lane.flows[kUp].sent + lane.flows[kDown].sent -
                                lane.flows[kUp].received - lane.flows[kDown].received;
-    std::printf("  %-8s %10.3f / %-9.3f %10.3f / %-9.3f %10llu\n", names[i], Percentile(up, 0.5),
-                Percentile(down, 0.5), Percentile(up, 0.99), Percentile(down, 0.99),
+    std::printf("  %-8s %10.3f / %-9.3f %10.3f / %-9.3f %10llu\n",
+                i == 0 ? "direct" : Name(kinds[i - 1]), Percentile(up, 0.5), Percentile(down, 0.5),
+                Percentile(up, 0.99), Percentile(down, 0.99),
                 static_cast<unsigned long long>(lost));
     if (i == 0) continue;
     const std::vector<double> all = BothWays(lane);
@@ -141,8 +162,8 @@ bool MeasureLatency(const RelayPrograms& programs, std::size_t bytes, int sizeIn
     figures[i - 1].p99[sizeIndex] = Percentile(all, 0.99);
   }
   std::printf("  both ways:");
-  for (int k = 0; k < 3; ++k) {
-    std::printf("  %s added p50 %.3f, p99 %.3f ms", Name(kKinds[k]), figures[k].addedP50[sizeIndex],
+  for (std::size_t k = 0; k < kinds.size(); ++k) {
+    std::printf("  %s added p50 %.3f, p99 %.3f ms", Name(kinds[k]), figures[k].addedP50[sizeIndex],
                 figures[k].p99[sizeIndex]);
   }
   std::printf("\n");
@@ -151,14 +172,17 @@ bool MeasureLatency(const RelayPrograms& programs, std::size_t bytes, int sizeIn
 
 // Delivered share at rate each way in ways; for tessard also the log's
 // count of dumps beside what it carried.
-bool MeasureShare(const RelayPrograms& programs, RelayKind kind, const std::vector<Way>& ways,
-                  int rate, double seconds, double& share) {
+bool MeasureShare(const RelayPrograms& programs, RelayKind kind, const ShareRun& run, double& share,
+                  double& cpuUs) {
+  const std::vector<Way>& ways = run.ways;
   Route route;
   if (!route.Start(kind, programs)) return false;
   Lane& lane = *route.lane;
   Receiver receiver({&lane});
-  const double offered = SendPaced({&lane}, ways, rate, seconds, 100);
+  const std::int64_t cpuBefore = route.relay->CpuNanoseconds();
+  const double offered = SendPaced({&lane}, ways, run.rate, run.seconds, 100);
   WaitForQuiet({&lane}, 300, 1500);
+  const std::int64_t cpu = route.relay->CpuNanoseconds() - cpuBefore;
   receiver.Stop();
   const bool stopped = route.relay->Stop();
 
@@ -169,13 +193,14 @@ bool MeasureShare(const RelayPrograms& programs, RelayKind kind, const std::vect
     received += lane.flows[way].received;
   }
   share = sent == 0 ? 0 : static_cast<double>(received) / static_cast<double>(sent);
+  cpuUs = PerDatagramUs(cpu, received);
   std::printf(
       "  %-8s offered %7.0f/s a way  delivered %8llu of %8llu  share %.4f  lost %6.2f %%"
-      "  peers dropped %llu",
+      "  CPU %5.2f us a datagram  peers dropped %llu",
       Name(kind), offered, static_cast<unsigned long long>(received),
-      static_cast<unsigned long long>(sent), share, 100 * (1 - share),
+      static_cast<unsigned long long>(sent), share, 100 * (1 - share), cpuUs,
       static_cast<unsigned long long>(lane.PeerDrops()));
-  if (kind == RelayKind::kTessard) {
+  if (IsTessard(kind)) {
     const std::string log = route.relay->Log();
     const std::uint64_t up = DumpBlocks(log, "c2s 0000");
     const std::uint64_t down = DumpBlocks(log, "s2c 0000");
@@ -186,50 +211,53 @@ bool MeasureShare(const RelayPrograms& programs, RelayKind kind, const std::vect
                 static_cast<unsigned long long>(up), static_cast<unsigned long long>(carriedUp),
                 static_cast<unsigned long long>(down), static_cast<unsigned long long>(carriedDown),
                 up == carriedUp && down == carriedDown ? " (every datagram)" : " (MISMATCH)",
-                stopped ? "" : "; tessard did not stop by itself");
+                stopped ? "" : "; it did not stop by itself");
   }
   std::printf("\n");
   return true;
 }
 
-// All four at once (tessard twice, once with a capture), so that the
+// All at once (each tessard twice, once with a capture), so that the
 // other processes' load and the host's steal weigh on each the same. One
-// round: each relay's CPU time per datagram appended to its vector.
-bool MeasureCpuRound(const RelayPrograms& programs, int round,
-                     std::vector<double> (&perDatagramUs)[4]) {
-  struct Entry {
-    RelayKind kind;
-    const char* proxy;
-  };
-  const Entry entries[] = {
-      {RelayKind::kMinimal, ""},
-      {RelayKind::kSocat, ""},
-      {RelayKind::kTessard, ""},
-      {RelayKind::kTessard, "Capture=game.pcapng\r\n"},
-  };
-  Route routes[4];
+// round: each entry's CPU time per datagram appended to its vector.
+struct CpuEntry {
+  RelayKind kind;
+  const char* proxy;
+};
+
+std::vector<CpuEntry> CpuEntries(const std::vector<RelayKind>& kinds) {
+  std::vector<CpuEntry> entries;
+  for (const RelayKind kind : kinds) entries.push_back({kind, ""});
+  for (const RelayKind kind : kinds) {
+    if (IsTessard(kind)) entries.push_back({kind, "Capture=game.pcapng\r\n"});
+  }
+  return entries;
+}
+
+bool MeasureCpuRound(const RelayPrograms& programs, const std::vector<CpuEntry>& entries, int round,
+                     std::vector<std::vector<double>>& perDatagramUs) {
+  const std::size_t count = entries.size();
+  std::vector<Route> routes(count);
   std::vector<Lane*> lanes;
-  for (int i = 0; i < 4; ++i) {
+  for (std::size_t i = 0; i < count; ++i) {
     if (!routes[i].Start(entries[i].kind, programs, entries[i].proxy)) return false;
     lanes.push_back(routes[i].lane.get());
   }
   Receiver receiver(lanes);
-  std::int64_t cpuBefore[4];
-  std::int64_t ticksBefore[4];
-  for (int i = 0; i < 4; ++i) {
+  std::vector<std::int64_t> cpuBefore(count), ticksBefore(count);
+  for (std::size_t i = 0; i < count; ++i) {
     cpuBefore[i] = routes[i].relay->CpuNanoseconds();
     ticksBefore[i] = routes[i].relay->CpuTicks();
   }
   SendPaced(lanes, {kUp, kDown}, kCpuRate, kCpuSeconds, 100);
   WaitForQuiet(lanes, 300, 1500);
   std::printf("  round %d\n", round + 1);
-  for (int i = 0; i < 4; ++i) {
+  for (std::size_t i = 0; i < count; ++i) {
     const std::int64_t cpu = routes[i].relay->CpuNanoseconds() - cpuBefore[i];
     const std::int64_t ticks = routes[i].relay->CpuTicks() - ticksBefore[i];
-    const Lane& lane = *lanes[static_cast<std::size_t>(i)];
+    const Lane& lane = *lanes[i];
     const std::uint64_t carried = lane.flows[kUp].received + lane.flows[kDown].received;
-    const double us =
-        carried == 0 ? 0 : static_cast<double>(cpu) / 1e3 / static_cast<double>(carried);
+    const double us = PerDatagramUs(cpu, carried);
     perDatagramUs[i].push_back(us);
     std::printf(
         "  %-8s%s CPU %7.1f ms (/proc stat: %lld ticks)  carried %6llu of %6llu  "
@@ -246,30 +274,41 @@ bool MeasureCpuRound(const RelayPrograms& programs, int round,
 
 // The CPU time of a few thousand datagrams on a shared virtual machine
 // varies by a factor of two or more from round to round, even with all
-// four at once: the median of a few rounds.
-bool MeasureCpu(const RelayPrograms& programs, Figures (&figures)[3]) {
+// at once, and other work only ever adds to it: the least of a few rounds.
+bool MeasureCpu(const RelayPrograms& programs, const std::vector<RelayKind>& kinds,
+                std::vector<Figures>& figures) {
   std::printf(
       "\nCPU per datagram carried, %d datagrams/s each way, 100 bytes, %.0f s, all at once, "
       "%d rounds\n",
       kCpuRate, kCpuSeconds, kCpuRounds);
-  std::vector<double> perDatagramUs[4];
+  const std::vector<CpuEntry> entries = CpuEntries(kinds);
+  std::vector<std::vector<double>> perDatagramUs(entries.size());
   for (int round = 0; round < kCpuRounds; ++round) {
-    if (!MeasureCpuRound(programs, round, perDatagramUs)) return false;
+    if (!MeasureCpuRound(programs, entries, round, perDatagramUs)) return false;
   }
-  figures[0].cpuPerDatagramUs = Percentile(perDatagramUs[0], 0.5);
-  figures[1].cpuPerDatagramUs = Percentile(perDatagramUs[1], 0.5);
-  figures[2].cpuPerDatagramUs = Percentile(perDatagramUs[2], 0.5);
-  figures[2].cpuWithCaptureUs = Percentile(perDatagramUs[3], 0.5);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const auto k = static_cast<std::size_t>(std::find(kinds.begin(), kinds.end(), entries[i].kind) -
+                                            kinds.begin());
+    double& figure =
+        *entries[i].proxy == '\0' ? figures[k].cpuPerDatagramUs : figures[k].cpuWithCaptureUs;
+    figure = *std::min_element(perDatagramUs[i].begin(), perDatagramUs[i].end());
+  }
   return true;
 }
 
 double Ratio(double value, double floor) { return floor == 0 ? 0 : value / floor; }
 
-// target: what tessard / minimal must be, where the issue sets a bound.
-void PrintRatio(const char* what, double minimal, double socat, double tessard,
-                const char* target = "") {
-  std::printf("  %-44s %10.4g %10.4g %10.4g   %8.2f %8.2f  %s\n", what, minimal, socat, tessard,
-              Ratio(tessard, minimal), Ratio(socat, minimal), target);
+// One row of the summary: each relay's figure, then each over the floor's
+// (the first kind); target: what tessard / floor must be.
+void PrintRow(const char* what, const std::vector<Figures>& figures,
+              const std::function<double(const Figures&)>& figure, const char* target = "") {
+  std::printf("  %-46s", what);
+  for (const Figures& relay : figures) std::printf(" %9.4g", figure(relay));
+  std::printf("  ");
+  for (std::size_t k = 1; k < figures.size(); ++k) {
+    std::printf(" %8.2f", Ratio(figure(figures[k]), figure(figures[0])));
+  }
+  std::printf("  %s\n", target);
 }
 
 }  // namespace
@@ -283,11 +322,13 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; i += 2) {
     std::string* path = nullptr;
     if (std::strcmp(argv[i], "--tessard") == 0) path = &programs.tessard;
+    if (std::strcmp(argv[i], "--before") == 0) path = &programs.tessardBefore;
     if (std::strcmp(argv[i], "--minimal") == 0) path = &programs.minimal;
     if (std::strcmp(argv[i], "--socat") == 0) path = &programs.socat;
     if (path == nullptr || i + 1 == argc) {
       std::fprintf(stderr,
-                   "usage: relay_compare [--tessard PATH] [--minimal PATH] [--socat PATH]\n");
+                   "usage: relay_compare [--tessard PATH] [--before PATH] [--minimal PATH] "
+                   "[--socat PATH]\n");
       return 2;
     }
     *path = argv[i + 1];
@@ -303,75 +344,70 @@ int main(int argc, char** argv) {
     programs.socat = found;
   }
   tessard::testing::SocketLibraryScope socketLibrary;
-  std::printf("relay_compare: tessard %s\nload average at the start: %s\n",
-              programs.tessard.c_str(), LoadAverage().c_str());
+  std::printf("relay_compare: tessard %s\n", programs.tessard.c_str());
+  if (!programs.tessardBefore.empty()) {
+    std::printf("  before: %s\n", programs.tessardBefore.c_str());
+  }
+  std::printf("load average at the start: %s\n", LoadAverage().c_str());
 
-  Figures figures[3];
+  std::vector<RelayKind> kinds = {RelayKind::kFloor, RelayKind::kMinimal, RelayKind::kSocat,
+                                  RelayKind::kTessard};
+  if (!programs.tessardBefore.empty()) kinds.push_back(RelayKind::kTessardBefore);
+  std::vector<Figures> figures(kinds.size());
   const std::size_t sizes[] = {100, 520};
   for (int s = 0; s < 2; ++s) {
-    if (!MeasureLatency(programs, sizes[s], s, figures)) return 1;
+    if (!MeasureLatency(programs, kinds, sizes[s], s, figures)) return 1;
   }
-
-  struct ShareRun {
-    const char* title;
-    std::vector<Way> ways;
-    int rate;
-    double seconds;
-    double Figures::*figure;
-  };
-  const ShareRun shareRuns[] = {
-      {"10,000 datagrams/s client to server, 100 bytes, 5 s",
-       {kUp},
-       10000,
-       5,
-       &Figures::shareUp10k},
-      {"10,000 datagrams/s each way at once, 100 bytes, 5 s",
-       {kUp, kDown},
-       10000,
-       5,
-       &Figures::shareBoth10k},
-      {"50,000 datagrams/s client to server, 100 bytes, 2 s",
-       {kUp},
-       50000,
-       2,
-       &Figures::shareUp50k},
-  };
-  for (const ShareRun& run : shareRuns) {
-    std::printf("\nDelivered, %s\n", run.title);
-    for (int k = 0; k < 3; ++k) {
-      if (!MeasureShare(programs, kKinds[k], run.ways, run.rate, run.seconds,
-                        figures[k].*run.figure)) {
+  for (int run = 0; run < kShareRunCount; ++run) {
+    std::printf("\nDelivered, %s\n", kShareRuns[run].title);
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+      if (!MeasureShare(programs, kinds[k], kShareRuns[run], figures[k].share[run],
+                        figures[k].shareCpuUs[run])) {
         return 1;
       }
     }
   }
+  if (!MeasureCpu(programs, kinds, figures)) return 1;
 
-  if (!MeasureCpu(programs, figures)) return 1;
-
-  const Figures& minimal = figures[0];
-  const Figures& socat = figures[1];
-  const Figures& relay = figures[2];
-  std::printf(
-      "\nSummary                                          minimal      socat    tessard"
-      "   tessard/  socat/  target for\n"
-      "                                                                                "
-      "    minimal  minimal  tessard/minimal\n");
-  PrintRatio("added latency p50, 100 bytes (ms)", minimal.addedP50[0], socat.addedP50[0],
-             relay.addedP50[0], "at most 1.5");
-  PrintRatio("added latency p50, 520 bytes (ms)", minimal.addedP50[1], socat.addedP50[1],
-             relay.addedP50[1], "at most 1.5");
-  PrintRatio("one-way latency p99, 100 bytes (ms)", minimal.p99[0], socat.p99[0], relay.p99[0]);
-  PrintRatio("one-way latency p99, 520 bytes (ms)", minimal.p99[1], socat.p99[1], relay.p99[1]);
-  PrintRatio("delivered share, 10,000/s client to server", minimal.shareUp10k, socat.shareUp10k,
-             relay.shareUp10k, "at least 0.99, lost at most 0.5 %");
-  PrintRatio("delivered share, 10,000/s each way", minimal.shareBoth10k, socat.shareBoth10k,
-             relay.shareBoth10k, "at least 0.99, lost at most 0.5 %");
-  PrintRatio("delivered share, 50,000/s client to server", minimal.shareUp50k, socat.shareUp50k,
-             relay.shareUp50k);
-  PrintRatio("CPU per datagram, 1,000/s each way, median (us)", minimal.cpuPerDatagramUs,
-             socat.cpuPerDatagramUs, relay.cpuPerDatagramUs);
-  PrintRatio("  tessard with a capture (us)", minimal.cpuPerDatagramUs, socat.cpuPerDatagramUs,
-             relay.cpuWithCaptureUs);
+  std::printf("\nSummary %40s", "");
+  for (const RelayKind kind : kinds) std::printf(" %9s", Name(kind));
+  std::printf("  ");
+  for (std::size_t k = 1; k < kinds.size(); ++k) std::printf(" %8s", Name(kinds[k]));
+  std::printf("  target for\n%*s(each over the floor)  tessard/floor\n",
+              static_cast<int>(57 + 10 * kinds.size()), "");
+  PrintRow(
+      "added latency p50, 100 bytes (ms)", figures, [](const Figures& f) { return f.addedP50[0]; },
+      "at most 1.5");
+  PrintRow(
+      "added latency p50, 520 bytes (ms)", figures, [](const Figures& f) { return f.addedP50[1]; },
+      "at most 1.5");
+  PrintRow("one-way latency p99, 100 bytes (ms)", figures,
+           [](const Figures& f) { return f.p99[0]; });
+  PrintRow("one-way latency p99, 520 bytes (ms)", figures,
+           [](const Figures& f) { return f.p99[1]; });
+  const char* shareNames[] = {"10,000/s client to server", "10,000/s each way",
+                              "50,000/s client to server", "50,000/s each way"};
+  for (int run = 0; run < kShareRunCount; ++run) {
+    const std::string shareRow = std::string("delivered share, ") + shareNames[run];
+    PrintRow(
+        shareRow.c_str(), figures, [run](const Figures& f) { return f.share[run]; },
+        "at least 0.99, lost at most 0.5 %");
+  }
+  for (int run = 0; run < kShareRunCount; ++run) {
+    const std::string cpuRow = std::string("CPU us/datagram, ") + shareNames[run];
+    PrintRow(
+        cpuRow.c_str(), figures, [run](const Figures& f) { return f.shareCpuUs[run]; },
+        "at most 1.5");
+  }
+  PrintRow(
+      "CPU us/datagram, 1,000/s each way, least", figures,
+      [](const Figures& f) { return f.cpuPerDatagramUs; }, "at most 1.5");
+  PrintRow(
+      "  with a capture (the others without)", figures,
+      [](const Figures& f) {
+        return f.cpuWithCaptureUs != 0 ? f.cpuWithCaptureUs : f.cpuPerDatagramUs;
+      },
+      "at most 2");
   std::printf("load average at the end: %s\n", LoadAverage().c_str());
   return 0;
 }

@@ -10,10 +10,18 @@
 
 namespace tessard::bench {
 
+bool IsTessard(RelayKind kind) {
+  return kind == RelayKind::kTessard || kind == RelayKind::kTessardBefore;
+}
+
 const char* Name(RelayKind kind) {
   switch (kind) {
+    case RelayKind::kFloor:
+      return "floor";
     case RelayKind::kMinimal:
       return "minimal";
+    case RelayKind::kTessardBefore:
+      return "before";
     case RelayKind::kSocat:
       return "socat";
     case RelayKind::kTessard:
@@ -46,6 +54,8 @@ bool Contender::Start(RelayKind relayKind, const RelayPrograms& programs, std::u
   if (gamePort == 0) return false;
   const std::string server = std::to_string(serverPort);
   switch (kind) {
+    case RelayKind::kFloor:
+      return Spawn({programs.minimal, "--batch", std::to_string(gamePort), "127.0.0.1", server});
     case RelayKind::kMinimal:
       return Spawn({programs.minimal, std::to_string(gamePort), "127.0.0.1", server});
     case RelayKind::kSocat:
@@ -60,12 +70,13 @@ bool Contender::Start(RelayKind relayKind, const RelayPrograms& programs, std::u
         }
       }
       return true;
-    case RelayKind::kTessard: {
+    case RelayKind::kTessard:
+    case RelayKind::kTessardBefore: {
       std::ofstream settings(directory_ / "TESSARD.INI", std::ios::binary);
       settings << "[Proxy]\r\nPort=" << gamePort << "\r\n"
                << extraProxy << "[Server]\r\nIP=127.0.0.1\r\nPort=" << serverPort << "\r\n";
       settings.close();
-      return Spawn({programs.tessard});
+      return Spawn({kind == RelayKind::kTessard ? programs.tessard : programs.tessardBefore});
     }
   }
   return false;
@@ -107,9 +118,8 @@ std::int64_t Contender::CpuTicks() const {
 bool Contender::Stop() {
   bool clean = true;
   for (const auto& process : processes_) {
-    clean = (kind == RelayKind::kTessard ? process->WriteToStandardInput("q")
-                                         : process->RequestStop()) &&
-            clean;
+    clean =
+        (IsTessard(kind) ? process->WriteToStandardInput("q") : process->RequestStop()) && clean;
   }
   for (const auto& process : processes_) {
     process->WaitForExit(10000);  // socat ends by the signal itself: no status to read
@@ -123,8 +133,7 @@ bool Contender::Stop() {
 }
 
 std::string Contender::Log() const {
-  return kind == RelayKind::kTessard ? testing::ReadWholeFile(directory_ / "packets.txt")
-                                     : std::string();
+  return IsTessard(kind) ? testing::ReadWholeFile(directory_ / "packets.txt") : std::string();
 }
 
 std::string Contender::Errors() const {

@@ -1,7 +1,8 @@
 // The relays the relay benchmark puts side by side, each started on a
 // fresh free port pair and routed to a fake server on loopback: the
-// minimal epoll relay (the floor), socat (one process per pair) and the
-// real tessard. Linux only: processes are started with fork and exec and
+// minimal epoll relay batched (the floor) and one at a time, socat (one
+// process per pair) and the real tessard, with an earlier build of it
+// beside when one is given. Linux only: processes are started with fork and exec and
 // their CPU time is read through their CPU-time clocks.
 #pragma once
 
@@ -18,7 +19,12 @@
 
 namespace tessard::bench {
 
-enum class RelayKind { kMinimal, kSocat, kTessard };
+// The floor is the minimal relay taking a batch a socket at each wake-up;
+// kMinimal is the same relay one datagram at a time; kTessardBefore is
+// another build of tessard (an earlier one) run beside this one.
+enum class RelayKind { kFloor, kMinimal, kSocat, kTessard, kTessardBefore };
+
+bool IsTessard(RelayKind kind);
 
 const char* Name(RelayKind kind);
 
@@ -27,6 +33,7 @@ struct RelayPrograms {
   std::string minimal;
   std::string socat = "socat";  // a bare name is looked up on PATH
   std::string tessard;
+  std::string tessardBefore;  // empty: not run
 };
 
 class Contender {

@@ -79,15 +79,26 @@ void CaptureFile::LookForNewReader() {
 bool CaptureFile::Record(const CapturedDatagram& datagram) {
   if (writer.Failed() && !fifoPath.empty()) LookForNewReader();
   if (!IsOpen() || writer.Failed() || openFailed) return false;
-  // Cleared, not freed: after the largest block so far, no allocation per
-  // datagram.
-  block.clear();
+  // Cleared, not freed: after the largest run of blocks so far, no
+  // allocation per datagram.
+  if (!held) block.clear();
+  const std::size_t before = block.size();
   if (!AppendPacketBlock(datagram, block)) {
+    block.resize(before);  // what was held before it is whole, and goes first
+    Release();
     writer.GiveUp("datagram or comment too long for a capture record");
     return false;
   }
+  return held || Release();
+}
+
+bool CaptureFile::Release() {
+  held = false;
   const auto length = static_cast<std::uint32_t>(block.size());
-  return writer.Write(block.data(), length, length);
+  if (length == 0) return !writer.Failed();
+  const bool written = writer.Write(block.data(), length, length);
+  block.clear();
+  return written;
 }
 
 bool CaptureFile::Close() {

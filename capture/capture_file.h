@@ -1,7 +1,8 @@
 // The capture file: the pcapng header, then one packet block per datagram.
 // Each block goes to the operating system whole and at once, with no buffer
-// of ours between, so that a reader of the growing file sees every datagram
-// so far and a killed relay loses at most the one in flight. A failure ends
+// of ours between (or a relay wake-up's blocks together), so that a reader
+// of the growing file sees every datagram so far and a killed relay loses
+// at most the ones in flight. A failure ends
 // the capture under the rule of OutputWriter: the file keeps whole blocks,
 // the failure is told once, nothing more is written.
 #pragma once
@@ -40,6 +41,12 @@ class CaptureFile {
   // failed, or the file is not open.
   bool Record(const CapturedDatagram& datagram);
 
+  // Between Hold and Release the packet blocks collect and go out whole in
+  // one write at Release, so that the datagrams the relay takes at one
+  // wake-up cost one system call; a killed relay loses at most those.
+  void Hold() { held = true; }
+  bool Release();
+
   // Closes the file. False when the capture is not whole: it could not be
   // created, or a write or the closing failed. True when none was opened.
   bool Close();
@@ -66,6 +73,7 @@ class CaptureFile {
   void (*onRestart)() = nullptr;
   bool interrupted = false;  // a reader left, and what came meanwhile is not in it
   std::uint32_t lookedAt = 0;
+  bool held = false;
 };
 
 }  // namespace tessard

@@ -54,6 +54,21 @@ TEST_F(CaptureFileTest, EachBlockReachesTheFileAsItIsRecorded) {
     // buffer of ours.
     EXPECT_EQ(FileBytes(path), expected);
   }
+  // Held, the blocks wait for the release and then all arrive, unchanged,
+  // and an empty hold writes nothing.
+  capture.Hold();
+  EXPECT_TRUE(capture.Release());
+  capture.Hold();
+  const Bytes beforeHold = expected;
+  for (const CapturedDatagram& datagram :
+       {Sample(large.data(), large.size(), "held"), Sample(small, sizeof(small), nullptr)}) {
+    ASSERT_TRUE(capture.Record(datagram));
+    const Bytes block = BlockOf(datagram);
+    expected.insert(expected.end(), block.begin(), block.end());
+  }
+  EXPECT_EQ(FileBytes(path), beforeHold);
+  EXPECT_TRUE(capture.Release());
+  EXPECT_EQ(FileBytes(path), expected);
   EXPECT_TRUE(capture.Close());
   EXPECT_FALSE(capture.Failed());
   EXPECT_STREQ(capture.Reason(), "");

@@ -19,11 +19,6 @@ FileOutput standardOutput(platform::StandardOutputDescriptor());
 OutputTarget* target = &standardOutput;
 OutputWriter output(&standardOutput);
 
-void Collect(const char* bytes, std::size_t length) {
-  std::memcpy(collected + collectedLength, bytes, length);
-  collectedLength += static_cast<std::uint32_t>(length);
-}
-
 // How many of the first bytes collected end in whole lines.
 std::uint32_t WholeLinesLength() {
   std::uint32_t length = collectedLength;
@@ -35,24 +30,30 @@ std::uint32_t WholeLinesLength() {
 
 void AppendLogText(const char* text) {
   if (output.Failed()) return;
-  std::size_t length = std::strlen(text);
-  // Longer texts than the store's pieces are taken in turns.
-  while (length > 0) {
+  // One pass a character: the store hands over a piece of three characters
+  // a dumped byte, where calls to measure, search and copy each cost more
+  // than the characters. Longer texts than the store's pieces are taken in
+  // turns, each sure of room for every character being a line end.
+  while (*text != '\0') {
     if (collectedLength + kLargestPiece > kCollectionSize && !WriteOutLogText()) return;
-    const std::size_t part = length < kLargestPiece / 2 ? length : kLargestPiece / 2;
-    const char* end = text + part;
-    for (const char* start = text; start < end;) {
-      const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end - start));
-      if (newline == nullptr) {
-        Collect(start, static_cast<std::size_t>(end - start));
-        break;
-      }
-      Collect(start, static_cast<std::size_t>(newline - start));
-      Collect("\r\n", 2);
-      start = newline + 1;
+    char* at = collected + collectedLength;
+    for (std::uint32_t taken = 0; taken < kLargestPiece / 2 && *text != '\0'; ++taken, ++text) {
+      if (*text == '\n') *at++ = '\r';
+      *at++ = *text;
     }
-    text = end;
-    length -= part;
+    collectedLength = static_cast<std::uint32_t>(at - collected);
+  }
+}
+
+void AppendLogPieces(const char* first, std::size_t stride, std::int32_t count) {
+  for (std::int32_t i = 0; i < count && !output.Failed(); ++i) {
+    if (collectedLength + kLargestPiece > kCollectionSize && !WriteOutLogText()) return;
+    char* at = collected + collectedLength;
+    for (const char* text = first + static_cast<std::size_t>(i) * stride; *text != '\0'; ++text) {
+      if (*text == '\n') *at++ = '\r';
+      *at++ = *text;
+    }
+    collectedLength = static_cast<std::uint32_t>(at - collected);
   }
 }
 

@@ -5,6 +5,7 @@
 // nothing is written after it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/output_writer.h"
@@ -15,6 +16,11 @@ namespace tessard {
 // for byte the same on every platform. Writes out early only when the
 // collection fills. Nothing is kept once a write has failed.
 void AppendLogText(const char* text);
+
+// AppendLogText for count pieces of at most 255 characters each, the
+// first at first and each stride bytes after the one before: the packet
+// log's write-out, without a call a piece.
+void AppendLogPieces(const char* first, std::size_t stride, std::int32_t count);
 
 // Hands everything collected to the output. After the first failure the
 // output is never written again. False once any write has failed.

@@ -69,19 +69,13 @@ void DumpPacket(Direction direction, const std::uint8_t* bytes, std::int32_t len
       columnLength = 0;
     }
     const std::uint8_t byte = bytes[i];
-    scratchLine[0] = kHexDigits[byte >> 4];
-    scratchLine[1] = kHexDigits[byte & 0xF];
-    scratchLine[2] = ' ';
-    AppendScratchLine(scratchLine + 3);
+    LogCell(kHexDigits[byte >> 4], kHexDigits[byte & 0xF], ' ');
     column[columnLength++] = ColumnCharacter(byte);
   }
 
   // Blank cells keep the last row's ASCII column in line with the others.
   for (std::uint32_t blanks = (kRowBytes - count % kRowBytes) % kRowBytes; blanks > 0; --blanks) {
-    scratchLine[0] = ' ';
-    scratchLine[1] = ' ';
-    scratchLine[2] = ' ';
-    AppendScratchLine(scratchLine + 3);
+    LogCell(' ', ' ', ' ');
   }
 
   char* at = PutColumn(scratchLine, column, columnLength);

@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "log/log_stream.h"
-#include "util/arithmetic.h"
 
 namespace tessard {
 
@@ -18,14 +17,17 @@ LogWriter logWriter = AppendLogText;
 }  // namespace
 
 void LogLine(const char* text) {
-  // Bounded so that no text, however long, can run past its slot.
-  std::uint32_t length = 0;
-  while (length < PacketLog::kSlotSize - 1 && text[length] != '\0') ++length;
-
+  // Measured and copied in one pass, bounded so that no text, however
+  // long, can run past its slot: a dump appends a piece of three
+  // characters a byte, where a call to search and another to copy cost
+  // more than the characters.
   char* slot = packetLog.slots[packetLog.count];
   ++packetLog.count;
-  CopyBytes(reinterpret_cast<const std::uint8_t*>(text), reinterpret_cast<std::uint8_t*>(slot),
-            length);
+  std::uint32_t length = 0;
+  while (length < PacketLog::kSlotSize - 1 && text[length] != '\0') {
+    slot[length] = text[length];
+    ++length;
+  }
   slot[length] = '\0';
 
   if (packetLog.count == PacketLog::kSlotCount) FlushLog();
@@ -40,13 +42,15 @@ void LogFormat(const char* format, ...) {
 }
 
 void FlushLog() {
-  for (std::int32_t i = 0; i < packetLog.count; ++i) logWriter(packetLog.slots[i]);
+  if (logWriter == AppendLogText) {
+    AppendLogPieces(packetLog.slots[0], PacketLog::kSlotSize, packetLog.count);
+  } else {
+    for (std::int32_t i = 0; i < packetLog.count; ++i) logWriter(packetLog.slots[i]);
+  }
   packetLog.count = 0;
   WriteOutLogText();
 }
 
-void SetLogWriter(LogWriter writer) {
-  logWriter = writer != nullptr ? writer : AppendLogText;
-}
+void SetLogWriter(LogWriter writer) { logWriter = writer != nullptr ? writer : AppendLogText; }
 
 }  // namespace tessard

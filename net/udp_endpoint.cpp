@@ -1,5 +1,6 @@
 #include "net/udp_endpoint.h"
 
+#include <cstring>
 #include <new>
 
 namespace tessard {
@@ -55,11 +56,52 @@ std::unique_ptr<Datagram> UdpEndpoint::Receive() {
   return datagram;
 }
 
-bool WaitForDatagram(const UdpEndpoint& first, const UdpEndpoint& second,
-                     std::uint32_t milliseconds) {
+int UdpEndpoint::ReceiveBufferBytes() const {
+  return IsBound() ? platform::ReceiveBufferBytes(socketHandle) : 0;
+}
+
+int UdpEndpoint::ReceiveBatch(DatagramBatch& batch) {
+  batch.count = 0;
+  if (readinessEvent == nullptr) return 0;
+  platform::DatagramSlot slots[DatagramBatch::kCapacity];
+  for (int i = 0; i < DatagramBatch::kCapacity; ++i) {
+    DatagramBatch::Entry& entry = batch.entries[i];
+    slots[i] = {entry.bytes, kMaxDatagramSize, &entry.source};
+  }
+  const int received = platform::ReceiveDatagrams(socketHandle, slots, DatagramBatch::kCapacity);
+  for (int i = 0; i < received; ++i) {
+    if (slots[i].length <= 0) continue;  // empty or refused: dropped
+    DatagramBatch::Entry& entry = batch.entries[batch.count];
+    if (batch.count != i) {
+      const DatagramBatch::Entry& taken = batch.entries[i];
+      entry.source = taken.source;
+      std::memcpy(entry.bytes, taken.bytes, static_cast<std::size_t>(slots[i].length));
+    }
+    entry.length = slots[i].length;
+    ++batch.count;
+  }
+  return batch.count;
+}
+
+void UdpEndpoint::Queue(const std::uint8_t* bytes, std::int32_t length) {
+  if (queuedCount == kQueueCapacity) SendQueued();
+  queuedTo[queuedCount] = destination;
+  queued[queuedCount] = {const_cast<std::uint8_t*>(bytes), length, &queuedTo[queuedCount]};
+  ++queuedCount;
+}
+
+void UdpEndpoint::SendQueued() {
+  // Failed sends are not retried, as with Send.
+  if (queuedCount > 0) platform::SendDatagrams(socketHandle, queued, queuedCount);
+  queuedCount = 0;
+}
+
+Wakeup WaitForDatagram(const UdpEndpoint& first, const UdpEndpoint& second,
+                       std::uint32_t milliseconds) {
   const platform::ReadinessWatch watches[] = {{first.socketHandle, first.readinessEvent},
                                               {second.socketHandle, second.readinessEvent}};
-  return platform::WaitForReadable(watches, 2, milliseconds);
+  const platform::Readiness ready = platform::WaitForReadable(watches, 2, milliseconds);
+  return {(ready & 1u) != 0, (ready & 2u) != 0, (ready & platform::kLookAtKeyboard) != 0};
 }
 
 }  // namespace tessard

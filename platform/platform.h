@@ -50,6 +50,10 @@ int BindSocket(SocketHandle socket, const void* address16);
 // less (Linux caps them at net.core.rmem_max and wmem_max). Nothing is
 // reported: a socket keeps its default buffers when this fails.
 void WidenSocketBuffers(SocketHandle socket, int bytes);
+// The receive buffer the system gave the socket, in its own accounting
+// (Linux counts each datagram's bookkeeping too, and reports twice the
+// bytes asked for); 0 when it cannot be told.
+int ReceiveBufferBytes(SocketHandle socket);
 // The locally bound port, in host order; 0 when it cannot be told.
 std::uint16_t LocalPort(SocketHandle socket);
 void CloseSocket(SocketHandle socket);
@@ -63,6 +67,22 @@ int SendTo(SocketHandle socket, const std::uint8_t* bytes, std::int32_t length,
 // and the datagram is gone.
 int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity, void* address16);
 
+// One datagram of a batch: its bytes, their count, and its peer's address.
+struct DatagramSlot {
+  std::uint8_t* bytes;
+  std::int32_t length;  // to receive: the capacity; after it, the byte count or kSocketError
+  void* address16;
+};
+// Takes up to count queued datagrams, in the order they arrived, without
+// waiting: recvmmsg where there is one, receives until the socket has no
+// more elsewhere. A datagram longer than its slot is refused whole, its
+// length kSocketError. The number of slots filled; 0 when none was queued.
+int ReceiveDatagrams(SocketHandle socket, DatagramSlot* slots, int count);
+// Sends each slot's datagram to its address, in order (sendmmsg where
+// there is one). One that the library refuses is dropped, not retried,
+// and the rest still go. The number the library took.
+int SendDatagrams(SocketHandle socket, const DatagramSlot* slots, int count);
+
 // The readiness event of a socket: an event that a wait on it resets, and
 // WSAEventSelect for FD_READ (which also makes the socket non-blocking).
 // Only the wait looks at it: a receive always asks the socket itself.
@@ -75,14 +95,24 @@ struct ReadinessWatch {
   SocketHandle socket;
   EventHandle event;  // nullptr: the socket is not watched
 };
+// What a wait found: bit i set when watches[i] may hold a datagram, and
+// kLookAtKeyboard when KeyPressed should be asked.
+using Readiness = std::uint32_t;
+constexpr Readiness kLookAtKeyboard = 1u << 31;
 // Waits until a datagram is queued on one of the watched sockets, a key
 // waits on the keyboard (once StartKeyboardWatch has run), a stop is
 // requested, or milliseconds pass, whichever comes first (alertable). A
 // datagram that arrived before the call ends it at once, and so does a
-// stop request that came before it. True when a datagram may be waiting
-// (one that a receive took after it signalled may still end one wait); a
-// key is told by KeyPressed.
-bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds);
+// stop request that came before it (and on Windows a datagram that a
+// receive took after it signalled may still end one wait). Which sockets
+// to receive from: on POSIX those that hold a datagram; on Windows every
+// watched one, since a receive may have taken a socket's signal with an
+// earlier datagram. The keyboard is to be looked at when the input
+// reported something, when the wait ran its time, or when the wait cannot
+// tell and it was last looked at a few milliseconds ago (on Windows, where
+// a busy socket always answers first; on POSIX, a terminal that may have
+// been handed back to a relay in the background).
+Readiness WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds);
 
 std::uint16_t HostToNetwork16(std::uint16_t value);
 std::uint16_t NetworkToHost16(std::uint16_t value);
@@ -217,7 +247,9 @@ std::uint64_t WallClockMicroseconds();
 // blocks and consumes no key: true while a byte waits on standard input (on
 // a Windows console, a key press; other console events are read and
 // dropped). End of input or no input is never a key, and once seen, the
-// wait no longer looks at standard input. A terminal is only ever changed,
+// wait no longer looks at standard input: end of file on a pipe or a file,
+// or a device that never holds a key (/dev/null). A terminal that reports
+// input another reader has taken is looked at again. A terminal is only ever changed,
 // and its keys only ever count, while the relay is in the terminal's
 // foreground: a relay started or put in the background runs on untouched,
 // and takes the terminal again when it is brought back.

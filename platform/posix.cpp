@@ -184,6 +184,28 @@ bool BytesWaitingOnInput() {
   return ::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
+// Standard input reported readable with no byte to read. A pipe or a file
+// is at its end then, and a device such as /dev/null never holds a key:
+// each would be reported readable for ever. A terminal is at its end only
+// when it hangs up; otherwise another reader in its foreground took the
+// key (or a mode not ours left an end-of-file mark there), and the
+// keyboard stays watched.
+bool InputAtItsEnd(short events) {
+  return !inputIsTerminal || (events & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+// Such a terminal is left out of the next wait, which ends by itself
+// within kInputRestMs and then looks at the keyboard: a mark that stays
+// readable cannot make the relay spin, and a key that comes meanwhile is
+// still seen at once, or nearly.
+bool inputResting = false;
+constexpr std::uint32_t kInputRestMs = 20;
+
+// How often a relay in the background asks whether it has been brought to
+// the foreground, when the wait cannot tell it.
+constexpr std::uint32_t kBackgroundLookMs = 50;
+std::uint32_t keyboardAskedAt = 0;
+
 // Keys typed at a terminal while the relay is in the background are the
 // foreground job's: waking for them would only find no key, again and again.
 bool WatchingInput() {
@@ -234,6 +256,13 @@ void WidenSocketBuffers(SocketHandle socket, int bytes) {
   setsockopt(Descriptor(socket), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
 }
 
+int ReceiveBufferBytes(SocketHandle socket) {
+  int bytes = 0;
+  socklen_t length = sizeof bytes;
+  if (getsockopt(Descriptor(socket), SOL_SOCKET, SO_RCVBUF, &bytes, &length) != 0) return 0;
+  return bytes;
+}
+
 std::uint16_t LocalPort(SocketHandle socket) {
   sockaddr_in local{};
   socklen_t length = sizeof(local);
@@ -272,6 +301,82 @@ int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity
   return static_cast<int>(received);
 }
 
+namespace {
+
+constexpr int kMostInOneCall = 64;
+
+void Describe(const DatagramSlot& slot, iovec& part, msghdr& message) {
+  part = {slot.bytes, static_cast<std::size_t>(slot.length < 0 ? 0 : slot.length)};
+  message = {};
+  message.msg_name = slot.address16;
+  message.msg_namelen = kSocketAddressSize;
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+}
+
+}  // namespace
+
+int ReceiveDatagrams(SocketHandle socket, DatagramSlot* slots, int count) {
+  if (count > kMostInOneCall) count = kMostInOneCall;
+#if defined(__linux__)
+  iovec parts[kMostInOneCall];
+  mmsghdr messages[kMostInOneCall];
+  for (int i = 0; i < count; ++i) Describe(slots[i], parts[i], messages[i].msg_hdr);
+  const int received =
+      ::recvmmsg(Descriptor(socket), messages, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
+  if (received <= 0) {
+    if (received < 0) FailFromErrno();
+    return 0;
+  }
+  for (int i = 0; i < received; ++i) {
+    // Linux cuts a long datagram to the buffer; Winsock refuses it.
+    slots[i].length = (messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0
+                          ? FailWith(kErrorMessageSize)
+                          : static_cast<std::int32_t>(messages[i].msg_len);
+  }
+  return received;
+#else
+  int filled = 0;
+  while (filled < count) {
+    DatagramSlot& slot = slots[filled];
+    slot.length = ReceiveFrom(socket, slot.bytes, slot.length, slot.address16);
+    if (slot.length == kSocketError && lastSocketError != kErrorMessageSize) break;
+    ++filled;
+  }
+  return filled;
+#endif
+}
+
+int SendDatagrams(SocketHandle socket, const DatagramSlot* slots, int count) {
+  int taken = 0;
+#if defined(__linux__)
+  iovec parts[kMostInOneCall];
+  mmsghdr messages[kMostInOneCall];
+  for (int first = 0; first < count;) {
+    const int inCall = count - first < kMostInOneCall ? count - first : kMostInOneCall;
+    for (int i = 0; i < inCall; ++i) Describe(slots[first + i], parts[i], messages[i].msg_hdr);
+    const int sent =
+        ::sendmmsg(Descriptor(socket), messages, static_cast<unsigned>(inCall), MSG_DONTWAIT);
+    if (sent > 0) {
+      taken += sent;
+      first += sent;
+    } else {
+      // The first of them was refused, as a sendto of it alone would be.
+      if (sent < 0 && errno == EINTR) continue;
+      FailFromErrno();
+      ++first;
+    }
+  }
+#else
+  for (int i = 0; i < count; ++i) {
+    if (SendTo(socket, slots[i].bytes, slots[i].length, slots[i].address16) != kSocketError) {
+      ++taken;
+    }
+  }
+#endif
+  return taken;
+}
+
 EventHandle CreateReadinessEvent() { return &readinessToken; }
 
 void SelectForReading(SocketHandle socket, EventHandle) {
@@ -282,33 +387,56 @@ void SelectForReading(SocketHandle socket, EventHandle) {
 void CloseReadinessEvent(EventHandle) {}
 
 // poll() is level-triggered: a datagram or a key waiting before the call is
-// seen by it, so neither waits for the time-out. A stop signal ends it with
-// EINTR, or through the self-pipe when it lands just before the call.
-bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds) {
+// seen by it, so neither waits for the time-out, and its answer is never
+// stale. A stop signal ends it with EINTR, or through the self-pipe when it
+// lands just before the call.
+Readiness WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds) {
   constexpr int kMostSockets = 8;
   pollfd watched[kMostSockets + 2];
+  int watchOf[kMostSockets];
   nfds_t watchedCount = 0;
   for (int i = 0; i < count && watchedCount < kMostSockets; ++i) {
     if (watches[i].event == nullptr) continue;
+    watchOf[watchedCount] = i;
     watched[watchedCount++] = {Descriptor(watches[i].socket), POLLIN, 0};
   }
   const nfds_t socketCount = watchedCount;
   const nfds_t inputAt = watchedCount;
-  if (WatchingInput()) watched[watchedCount++] = {STDIN_FILENO, POLLIN, 0};
+  const bool rested = inputResting;
+  inputResting = false;
+  if (rested && milliseconds > kInputRestMs) milliseconds = kInputRestMs;
+  if (WatchingInput() && !rested) watched[watchedCount++] = {STDIN_FILENO, POLLIN, 0};
   const nfds_t wakeAt = watchedCount;
   if (wakeRead != -1) watched[watchedCount++] = {wakeRead, POLLIN, 0};
-  if (stopRequested != 0) return false;
-  if (::poll(watched, watchedCount, static_cast<int>(milliseconds)) <= 0) return false;
-  if (wakeAt < watchedCount && watched[wakeAt].revents != 0) DrainWakeUps();
-  // Readable with no byte to read: end of input, or a device such as
-  // /dev/null that is readable for ever and never holds a key.
-  if (inputAt < wakeAt && watched[inputAt].revents != 0 && !BytesWaitingOnInput()) {
-    inputEnded = true;
+  if (stopRequested != 0) return 0;
+  const int answered = ::poll(watched, watchedCount, static_cast<int>(milliseconds));
+  if (answered < 0) return 0;
+  if (answered == 0) return kLookAtKeyboard;  // the time ran out
+  Readiness ready = rested ? kLookAtKeyboard : 0;
+  if (wakeAt < watchedCount && watched[wakeAt].revents != 0) {
+    DrainWakeUps();
+    ready |= kLookAtKeyboard;  // SIGCONT: the terminal may be ours again
+  }
+  if (inputAt < wakeAt && watched[inputAt].revents != 0) {
+    if (BytesWaitingOnInput()) {
+      ready |= kLookAtKeyboard;
+    } else if (InputAtItsEnd(watched[inputAt].revents)) {
+      inputEnded = true;
+    } else {
+      inputResting = true;
+    }
   }
   for (nfds_t i = 0; i < socketCount; ++i) {
-    if (watched[i].revents != 0) return true;
+    if (watched[i].revents != 0) ready |= Readiness{1} << watchOf[i];
   }
-  return false;
+  // A terminal handed back without a signal says nothing to the wait, and a
+  // busy relay never runs its time out: it is asked now and then instead.
+  if (keyboardWatched && inputIsTerminal && !heldForeground && !inputEnded &&
+      TickCount() - keyboardAskedAt >= kBackgroundLookMs) {
+    ready |= kLookAtKeyboard;
+  }
+  if ((ready & kLookAtKeyboard) != 0) keyboardAskedAt = TickCount();
+  return ready;
 }
 
 std::uint16_t HostToNetwork16(std::uint16_t value) { return htons(value); }

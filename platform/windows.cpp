@@ -174,6 +174,16 @@ void WidenSocketBuffers(SocketHandle socket, int bytes) {
   setsockopt(Native(socket), SOL_SOCKET, SO_SNDBUF, value, sizeof bytes);
 }
 
+int ReceiveBufferBytes(SocketHandle socket) {
+  int bytes = 0;
+  int length = sizeof bytes;
+  if (getsockopt(Native(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&bytes), &length) !=
+      0) {
+    return 0;
+  }
+  return bytes;
+}
+
 std::uint16_t LocalPort(SocketHandle socket) {
   sockaddr_in local{};
   int length = sizeof(local);
@@ -198,6 +208,42 @@ int ReceiveFrom(SocketHandle socket, std::uint8_t* buffer, std::int32_t capacity
                   static_cast<sockaddr*>(address16), &addressLength);
 }
 
+// Winsock has no call that takes several datagrams at once: receives until
+// the socket has none (WSAEWOULDBLOCK). A port-unreachable report of an
+// earlier send (WSAECONNRESET) is no datagram and is passed over; each
+// attempt counts against the bound, so a socket that keeps failing cannot
+// hold the relay.
+int ReceiveDatagrams(SocketHandle socket, DatagramSlot* slots, int count) {
+  int filled = 0;
+  for (int attempt = 0; attempt < count && filled < count; ++attempt) {
+    DatagramSlot& slot = slots[filled];
+    const int received = ReceiveFrom(socket, slot.bytes, slot.length, slot.address16);
+    if (received != SOCKET_ERROR) {
+      slot.length = received;
+      ++filled;
+      continue;
+    }
+    const int error = WSAGetLastError();
+    if (error == WSAEMSGSIZE) {
+      slot.length = kSocketError;  // refused whole, and gone
+      ++filled;
+    } else if (error != WSAECONNRESET) {
+      break;
+    }
+  }
+  return filled;
+}
+
+int SendDatagrams(SocketHandle socket, const DatagramSlot* slots, int count) {
+  int taken = 0;
+  for (int i = 0; i < count; ++i) {
+    if (SendTo(socket, slots[i].bytes, slots[i].length, slots[i].address16) != SOCKET_ERROR) {
+      ++taken;
+    }
+  }
+  return taken;
+}
+
 // Auto-reset, unlike WSACreateEvent's: the wait that it ends takes the
 // signal with it, and nothing else ever resets it, so the receive needs no
 // call of its own before its recvfrom. Winsock sets the event when a
@@ -212,32 +258,53 @@ void SelectForReading(SocketHandle socket, EventHandle event) {
   WSAEventSelect(Native(socket), static_cast<WSAEVENT>(event), FD_READ);
 }
 
+// When the keyboard was last looked at. Under a flood a socket's event is
+// always set and the wait answers with the first one set, so the input is
+// looked at on the clock as well, often enough that a key ends the relay
+// at once, seldom enough that the console (dear under wine) costs little.
+DWORD keyboardLookedAt = 0;
+
 // A socket's event set since the last wait means a datagram may be queued,
 // and ends the wait at once. The console's input handle is signalled while
 // it holds input; the stop event, when a stop comes.
-bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds) {
+Readiness WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds) {
   HANDLE events[WSA_MAXIMUM_WAIT_EVENTS];
   DWORD eventCount = 0;
   if (stopEvent != nullptr) events[eventCount++] = stopEvent;
   const DWORD firstSocket = eventCount;
+  Readiness sockets = 0;
   for (int i = 0; i < count && eventCount + 1 < WSA_MAXIMUM_WAIT_EVENTS; ++i) {
-    if (watches[i].event != nullptr) events[eventCount++] = watches[i].event;
+    if (watches[i].event == nullptr) continue;
+    events[eventCount++] = watches[i].event;
+    sockets |= Readiness{1} << i;
   }
   const DWORD socketEnd = eventCount;
   const InputWatch watch = inputEnded ? InputWatch::kNone : inputWatch;
+  const DWORD inputAt = eventCount;
   if (watch == InputWatch::kWaitedOn) events[eventCount++] = GetStdHandle(STD_INPUT_HANDLE);
   const DWORD timeout =
       watch == InputWatch::kLookedAt && milliseconds > kLookMs ? kLookMs : milliseconds;
-  if (InterlockedCompareExchange(&stopRequested, 0, 0) != 0) return false;
+  if (InterlockedCompareExchange(&stopRequested, 0, 0) != 0) return 0;
+  DWORD result = WSA_WAIT_TIMEOUT;
   if (eventCount == 0) {
     SleepEx(timeout, TRUE);
-    return false;
+  } else {
+    result = WSAWaitForMultipleEvents(eventCount, events, FALSE, timeout, TRUE);
   }
-  const DWORD result = WSAWaitForMultipleEvents(eventCount, events, FALSE, timeout, TRUE);
   if (result == WSA_WAIT_FAILED && watch == InputWatch::kWaitedOn) {
     inputWatch = InputWatch::kLookedAt;  // from the next wait on
   }
-  return result >= WSA_WAIT_EVENT_0 + firstSocket && result < WSA_WAIT_EVENT_0 + socketEnd;
+  const bool socketSignalled =
+      result >= WSA_WAIT_EVENT_0 + firstSocket && result < WSA_WAIT_EVENT_0 + socketEnd;
+  const bool inputSignalled =
+      watch == InputWatch::kWaitedOn && result == WSA_WAIT_EVENT_0 + inputAt;
+  const DWORD now = GetTickCount();
+  Readiness ready = sockets;
+  if (!socketSignalled || inputSignalled || now - keyboardLookedAt >= kLookMs) {
+    ready |= kLookAtKeyboard;
+    keyboardLookedAt = now;
+  }
+  return ready;
 }
 
 void CloseReadinessEvent(EventHandle event) {

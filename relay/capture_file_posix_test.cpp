@@ -113,10 +113,12 @@ TEST_F(CaptureFileTest, ARelayCaptureTellsItsFirstFailedWriteOnly) {
   TrafficCapture capture;
   const bool opened = capture.Open(path.c_str(), CountFailure);
   for (int i = 0; i < 4; ++i) {
-    capture.RecordAuxiliary(1700000000000000u, datagram, server, Direction::kClientToServer);
+    capture.RecordAuxiliary(1700000000000000u, datagram.source, datagram.bytes.get(),
+                            datagram.length, server, Direction::kClientToServer);
   }
   setrlimit(RLIMIT_FSIZE, &saved);
-  capture.RecordAuxiliary(1700000000000000u, datagram, server, Direction::kClientToServer);
+  capture.RecordAuxiliary(1700000000000000u, datagram.source, datagram.bytes.get(), datagram.length,
+                          server, Direction::kClientToServer);
   signal(SIGXFSZ, previousHandler);
   const bool whole = capture.Close();
 

@@ -41,22 +41,20 @@ void LogEvent(Direction direction, const char* text) {
   LogFormat("%s       %s\n", DirectionTag(direction), text);
 }
 
-// The packet type of the working copy, or 0 when it carries none. A
-// datagram shorter than two bytes carries none: whatever an earlier
-// datagram left in the copy must not be taken for this one's type.
-std::uint8_t PacketType() {
-  if (workCopy.length < 2 || workCopy.bytes[0] != 0x00) return 0;
-  return workCopy.bytes[1];
+// The packet type of a working copy, or 0 when it carries none. A datagram
+// shorter than two bytes carries none: whatever an earlier datagram left in
+// the copy must not be taken for this one's type.
+std::uint8_t PacketType(const std::uint8_t* copy, std::int32_t length) {
+  if (length < 2 || copy[0] != 0x00) return 0;
+  return copy[1];
 }
 
-std::int32_t KeyInWorkCopy() { return static_cast<std::int32_t>(GetU32(workCopy.bytes, 2)); }
-
-bool IsKeyRequest(std::uint8_t type) {
-  return type == kKeyRequest && workCopy.length == kKeyRequestLength;
+bool IsKeyRequest(std::uint8_t type, std::int32_t length) {
+  return type == kKeyRequest && length == kKeyRequestLength;
 }
 
-bool IsKeyResponse(std::uint8_t type) {
-  return type == kKeyResponse && workCopy.length >= kKeyResponseMinimum;
+bool IsKeyResponse(std::uint8_t type, std::int32_t length) {
+  return type == kKeyResponse && length >= kKeyResponseMinimum;
 }
 
 // Key requests and the key responses that answer them travel in the clear,
@@ -65,74 +63,89 @@ bool IsKeyResponse(std::uint8_t type) {
 // exchange while the old keys are still in force. Everything else is read
 // through the keys in force, so what was still in flight under the old
 // keys is read right. The cipher leaves the type bytes as they are.
-bool TravelsInTheClear(Direction direction) {
-  const std::uint8_t type = PacketType();
-  return direction == Direction::kClientToServer ? IsKeyRequest(type)
-                                                 : IsKeyResponse(type) && keyRequested;
+bool TravelsInTheClear(const std::uint8_t* copy, std::int32_t length, Direction direction) {
+  const std::uint8_t type = PacketType(copy, length);
+  return direction == Direction::kClientToServer ? IsKeyRequest(type, length)
+                                                 : IsKeyResponse(type, length) && keyRequested;
 }
 
-void RepeatDisconnect(const Datagram& datagram, UdpEndpoint& endpoint) {
-  endpoint.Send(datagram.bytes.get(), datagram.length);  // its result, too, is not examined
-  decryptionEnabled = false;
-}
-
-const char* InspectFromServer(const Datagram& datagram, UdpEndpoint& endpoint) {
-  const std::uint8_t type = PacketType();
-  if (IsKeyResponse(type)) {
+GameVerdict FollowFromServer(const std::uint8_t* copy, std::int32_t length) {
+  const std::uint8_t type = PacketType(copy, length);
+  if (IsKeyResponse(type, length)) {
     // While decryption is on, only the answer to a new key request counts.
     if (!decryptionEnabled || keyRequested) {
-      sessionCipher.SetServerKey(KeyInWorkCopy());
+      sessionCipher.SetServerKey(static_cast<std::int32_t>(GetU32(copy, 2)));
       decryptionEnabled = true;
       keyRequested = false;
-      LogEvent(Direction::kServerToClient, kDecryptionEnabled);
-      return kDecryptionEnabled;
+      return {GameEvent::kDecryptionEnabled, false};
     }
   } else if (type == kDisconnect) {
-    RepeatDisconnect(datagram, endpoint);
+    decryptionEnabled = false;
+    return {GameEvent::kNone, true};
   }
-  return nullptr;
+  return {GameEvent::kNone, false};
 }
 
-const char* InspectFromClient(const Datagram& datagram, UdpEndpoint& endpoint) {
-  const std::uint8_t type = PacketType();
-  if (IsKeyRequest(type)) {
-    sessionCipher.clientKey = KeyInWorkCopy();
+GameVerdict FollowFromClient(const std::uint8_t* copy, std::int32_t length) {
+  const std::uint8_t type = PacketType(copy, length);
+  if (IsKeyRequest(type, length)) {
+    sessionCipher.clientKey = static_cast<std::int32_t>(GetU32(copy, 2));
     keyRequested = true;
-    std::snprintf(eventText, sizeof(eventText), "Connection from %s:%i (proto %i)",
-                  datagram.source.FormatAddress(), static_cast<int>(datagram.source.HostPort()),
-                  static_cast<int>(static_cast<std::int8_t>(workCopy.bytes[6])));
-    LogEvent(Direction::kClientToServer, eventText);
-    return eventText;
+    return {GameEvent::kConnection, false};
   }
-  if (type == kDisconnect) RepeatDisconnect(datagram, endpoint);
-  return nullptr;
+  if (type == kDisconnect) {
+    decryptionEnabled = false;
+    return {GameEvent::kNone, true};
+  }
+  return {GameEvent::kNone, false};
 }
 
 }  // namespace
 
-void PrepareWorkCopy(const Datagram& datagram) {
-  const std::int32_t length =
-      datagram.length < 0
-          ? 0
-          : (datagram.length > kMaxDatagramSize ? kMaxDatagramSize : datagram.length);
-  if (length > 0) {
-    CopyBytes(datagram.bytes.get(), workCopy.bytes, static_cast<std::uint32_t>(length));
+std::int32_t CopyForInspection(const std::uint8_t* bytes, std::int32_t length, std::uint8_t* copy) {
+  const std::int32_t kept =
+      length < 0 ? 0 : (length > kMaxDatagramSize ? kMaxDatagramSize : length);
+  if (kept > 0) CopyBytes(bytes, copy, static_cast<std::uint32_t>(kept));
+  return kept;
+}
+
+GameVerdict FollowGameDatagram(std::uint8_t* copy, std::int32_t length, Direction direction) {
+  // Decrypted only now that the direction is known: a key request is one
+  // only from the client.
+  if (decryptionEnabled && !TravelsInTheClear(copy, length, direction)) {
+    sessionCipher.Decrypt(copy, static_cast<std::uint32_t>(length));
   }
-  workCopy.length = length;
+  return direction == Direction::kServerToClient ? FollowFromServer(copy, length)
+                                                 : FollowFromClient(copy, length);
+}
+
+InspectedDatagram LogGameDatagram(const NetAddress& source, Direction direction,
+                                  const std::uint8_t* copy, std::int32_t length, GameEvent event) {
+  const char* text = nullptr;
+  if (event == GameEvent::kDecryptionEnabled) {
+    text = kDecryptionEnabled;
+  } else if (event == GameEvent::kConnection) {
+    std::snprintf(eventText, sizeof(eventText), "Connection from %s:%i (proto %i)",
+                  source.FormatAddress(), static_cast<int>(source.HostPort()),
+                  static_cast<int>(static_cast<std::int8_t>(copy[6])));
+    text = eventText;
+  }
+  if (text != nullptr) LogEvent(direction, text);
+  DumpPacket(direction, copy, length);
+  return {copy, length, text};
+}
+
+void PrepareWorkCopy(const Datagram& datagram) {
+  workCopy.length = CopyForInspection(datagram.bytes.get(), datagram.length, workCopy.bytes);
 }
 
 InspectedDatagram InspectGameDatagram(const Datagram& datagram, Direction direction,
                                       UdpEndpoint& endpoint) {
-  // Decrypted only now that the direction is known: a key request is one
-  // only from the client.
-  if (decryptionEnabled && !TravelsInTheClear(direction)) {
-    sessionCipher.Decrypt(workCopy.bytes, static_cast<std::uint32_t>(workCopy.length));
-  }
-  const char* event = direction == Direction::kServerToClient
-                          ? InspectFromServer(datagram, endpoint)
-                          : InspectFromClient(datagram, endpoint);
-  DumpPacket(direction, workCopy.bytes, workCopy.length);
-  return {workCopy.bytes, workCopy.length, event};
+  const GameVerdict verdict = FollowGameDatagram(workCopy.bytes, workCopy.length, direction);
+  // Its result, too, is not examined.
+  if (verdict.repeat) endpoint.Send(datagram.bytes.get(), datagram.length);
+  return LogGameDatagram(datagram.source, direction, workCopy.bytes, workCopy.length,
+                         verdict.event);
 }
 
 void FinishInspection() { FlushLog(); }

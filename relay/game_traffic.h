@@ -34,6 +34,24 @@ struct InspectedDatagram {
   const char* event;
 };
 
+// The inspection in its two halves, so that the relay can forward a whole
+// batch of datagrams before it logs any of them: first each is followed in
+// the order taken, then each is logged in the same order.
+enum class GameEvent { kNone, kConnection, kDecryptionEnabled };
+struct GameVerdict {
+  GameEvent event;
+  bool repeat;  // a disconnect: sent a second time, where it just went
+};
+// Copies up to kMaxDatagramSize bytes into copy; the count copied.
+std::int32_t CopyForInspection(const std::uint8_t* bytes, std::int32_t length, std::uint8_t* copy);
+// Decrypts the working copy while decryption is enabled (but for a key
+// request and the key response that answers it, which travel in the
+// clear) and follows the key exchange.
+GameVerdict FollowGameDatagram(std::uint8_t* copy, std::int32_t length, Direction direction);
+// Logs the event that FollowGameDatagram found and the working copy.
+InspectedDatagram LogGameDatagram(const NetAddress& source, Direction direction,
+                                  const std::uint8_t* copy, std::int32_t length, GameEvent event);
+
 // Copies the datagram into the working copy. Called right after the
 // datagram is received.
 void PrepareWorkCopy(const Datagram& datagram);

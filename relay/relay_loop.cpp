@@ -18,9 +18,36 @@ namespace {
 // either, the platform looks at more often.)
 constexpr std::uint32_t kIdleWaitMs = 1000;
 
-// Sends the datagram on to the other side of its pair and tells which way
-// it went. A datagram not from the server makes its sender the client.
-Direction Forward(const Datagram& datagram, UdpEndpoint& endpoint, NetAddress& client,
+// A game datagram between its forwarding and its log: its working copy,
+// which way it went and to whom, and what the inspection found.
+struct GameInFlight {
+  const DatagramBatch::Entry* taken;
+  NetAddress destination;
+  Direction direction;
+  GameEvent event;
+  std::int32_t length;
+  std::uint8_t copy[kMaxDatagramSize];
+};
+
+// One wake-up's datagrams. Static: together they are some hundred
+// kilobytes, and the relay has one loop.
+struct WakeUpWork {
+  DatagramBatch game;
+  DatagramBatch aux;
+  GameInFlight games[DatagramBatch::kCapacity];
+  int gameCount = 0;
+  const DatagramBatch::Entry* auxTaken[DatagramBatch::kCapacity];
+  NetAddress auxDestinations[DatagramBatch::kCapacity];
+  Direction auxDirections[DatagramBatch::kCapacity];
+  int auxCount = 0;
+  std::uint64_t takenAt = 0;
+};
+
+WakeUpWork work;
+
+// Queues the datagram to the other side of its pair and tells which way it
+// goes. A datagram not from the server makes its sender the client.
+Direction Forward(const DatagramBatch::Entry& datagram, UdpEndpoint& endpoint, NetAddress& client,
                   const NetAddress& server) {
   Direction direction = Direction::kServerToClient;
   if (datagram.source.Equals(server)) {
@@ -30,78 +57,96 @@ Direction Forward(const Datagram& datagram, UdpEndpoint& endpoint, NetAddress& c
     endpoint.SetDestination(server);
     direction = Direction::kClientToServer;
   }
-  endpoint.Send(datagram.bytes.get(), datagram.length);  // a failed send is not retried
+  endpoint.Queue(datagram.bytes, datagram.length);  // a failed send is not retried
   return direction;
 }
 
 // A datagram from one of the relay's own ports on this machine is one the
 // relay sent itself (a server address that points back at it) or a forgery:
 // carried, it would make the relay its own client and loop with the server.
-bool FromThisRelay(const Datagram& datagram, const UdpEndpoint& gameEndpoint,
+bool FromThisRelay(const NetAddress& source, const UdpEndpoint& gameEndpoint,
                    const UdpEndpoint& auxEndpoint) {
-  const std::uint16_t port = datagram.source.HostPort();
+  const std::uint16_t port = source.HostPort();
   return port != 0 && (port == gameEndpoint.LocalPort() || port == auxEndpoint.LocalPort()) &&
-         platform::IsLocalAddress(datagram.source.address);
+         platform::IsLocalAddress(source.address);
 }
 
-// When a datagram was taken, for its capture record; the clock is read
-// only when there is a capture to stamp.
-std::uint64_t TimeTaken(const TrafficCapture* capture) {
-  return capture == nullptr ? 0 : platform::WallClockMicroseconds();
+// Takes what the game socket holds, follows each datagram through the key
+// exchange in the order taken, and sends them all on. The log waits.
+void CarryGame(UdpEndpoint& gameEndpoint, const UdpEndpoint& auxEndpoint) {
+  if (gameEndpoint.ReceiveBatch(work.game) == 0) return;
+  for (int i = 0; i < work.game.count; ++i) {
+    const DatagramBatch::Entry& taken = work.game.entries[i];
+    if (FromThisRelay(taken.source, gameEndpoint, auxEndpoint)) continue;
+    GameInFlight& game = work.games[work.gameCount++];
+    game.taken = &taken;
+    game.length = CopyForInspection(taken.bytes, taken.length, game.copy);
+    game.direction = Forward(taken, gameEndpoint, clientGameAddress, serverGameAddress);
+    const GameVerdict verdict = FollowGameDatagram(game.copy, game.length, game.direction);
+    // A disconnect goes twice, right behind itself, to where it just went.
+    if (verdict.repeat) gameEndpoint.Queue(taken.bytes, taken.length);
+    game.event = verdict.event;
+    game.destination = gameEndpoint.Destination();
+  }
+  gameEndpoint.SendQueued();
+}
+
+void CarryAuxiliary(const UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint) {
+  if (auxEndpoint.ReceiveBatch(work.aux) == 0) return;
+  for (int i = 0; i < work.aux.count; ++i) {
+    const DatagramBatch::Entry& taken = work.aux.entries[i];
+    if (FromThisRelay(taken.source, gameEndpoint, auxEndpoint)) continue;
+    const int at = work.auxCount++;
+    work.auxTaken[at] = &taken;
+    work.auxDirections[at] = Forward(taken, auxEndpoint, clientAuxAddress, serverAuxAddress);
+    work.auxDestinations[at] = auxEndpoint.Destination();
+  }
+  auxEndpoint.SendQueued();
+}
+
+// The log and the capture of what this wake-up carried, in the order it
+// was taken.
+void Record(TrafficCapture* capture) {
+  if (capture != nullptr) capture->Hold();
+  for (int i = 0; i < work.gameCount; ++i) {
+    const GameInFlight& game = work.games[i];
+    const InspectedDatagram inspected =
+        LogGameDatagram(game.taken->source, game.direction, game.copy, game.length, game.event);
+    if (capture != nullptr) {
+      capture->RecordGame(work.takenAt, game.taken->source, game.destination, game.direction,
+                          inspected);
+    }
+  }
+  if (capture == nullptr) return;
+  for (int i = 0; i < work.auxCount; ++i) {
+    const DatagramBatch::Entry& taken = *work.auxTaken[i];
+    capture->RecordAuxiliary(work.takenAt, taken.source, taken.bytes, taken.length,
+                             work.auxDestinations[i], work.auxDirections[i]);
+  }
+  capture->Release();
 }
 
 }  // namespace
 
-bool RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCapture* capture) {
-  bool carried = false;
-  if (auto datagram = gameEndpoint.Receive();
-      datagram && !FromThisRelay(*datagram, gameEndpoint, auxEndpoint)) {
-    const std::uint64_t takenAt = TimeTaken(capture);
-    PrepareWorkCopy(*datagram);
-    const Direction direction =
-        Forward(*datagram, gameEndpoint, clientGameAddress, serverGameAddress);
-    const InspectedDatagram inspected = InspectGameDatagram(*datagram, direction, gameEndpoint);
-    if (capture != nullptr) {
-      capture->RecordGame(takenAt, *datagram, gameEndpoint.Destination(), direction, inspected);
-    }
-    carried = true;
-  }
-  if (auto datagram = auxEndpoint.Receive();
-      datagram && !FromThisRelay(*datagram, gameEndpoint, auxEndpoint)) {
-    const std::uint64_t takenAt = TimeTaken(capture);
-    const Direction direction = Forward(*datagram, auxEndpoint, clientAuxAddress, serverAuxAddress);
-    if (capture != nullptr) {
-      capture->RecordAuxiliary(takenAt, *datagram, auxEndpoint.Destination(), direction);
-    }
-    carried = true;
-  }
-  return carried;
-}
-
-// A pass that carried a datagram is followed at once by the next, since
-// more may be queued behind it; only a pass that found both sockets empty
-// waits, and then for whatever can happen: a datagram, a key, a stop. So a
-// datagram is carried as soon as it arrives, the pair keeps up with the
-// wire, and an idle relay sleeps.
-//
-// The keyboard is asked after every wait, but between busy passes only
-// when the tick count has moved on: under a flood a pass takes
-// microseconds, and on Windows (under wine most of all) asking the console
-// costs more than the pass itself. A key is still seen within a tick.
+// Each wake-up takes what the wait found ready, up to a batch a socket, and
+// forwards all of it before logging any: no datagram waits on its way
+// through for the log of the ones taken before it. Under a
+// flood the wait answers at once, so a wake-up costs one wait, one receive
+// and one send a socket for up to a batch of datagrams; idle, it sleeps.
+// The keyboard is asked only when the wait says so, and a stop is seen at
+// the next wake-up, at most two batches later.
 void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCapture* capture) {
-  bool askKeyboard = true;
-  std::uint32_t keyboardAskedAt = 0;
   while (!platform::StopRequested()) {
-    if (askKeyboard) {
-      if (platform::KeyPressed()) break;
-      keyboardAskedAt = platform::TickCount();
-    }
-    if (RelayPass(gameEndpoint, auxEndpoint, capture)) {
-      askKeyboard = platform::TickCount() != keyboardAskedAt;
-    } else {
-      WaitForDatagram(gameEndpoint, auxEndpoint, kIdleWaitMs);
-      askKeyboard = true;
-    }
+    const Wakeup wakeup = WaitForDatagram(gameEndpoint, auxEndpoint, kIdleWaitMs);
+    if (wakeup.keyboard && platform::KeyPressed()) break;
+    // The capture stamps a wake-up's datagrams with the moment they were
+    // taken; the clock is read only when there is a capture.
+    if (capture != nullptr) work.takenAt = platform::WallClockMicroseconds();
+    work.gameCount = 0;
+    work.auxCount = 0;
+    if (wakeup.first) CarryGame(gameEndpoint, auxEndpoint);
+    if (wakeup.second) CarryAuxiliary(gameEndpoint, auxEndpoint);
+    Record(capture);
   }
 }
 

@@ -15,14 +15,11 @@ extern NetAddress serverGameAddress;
 extern NetAddress clientAuxAddress;
 extern NetAddress serverAuxAddress;
 
-// One pass: at most one datagram from each endpoint, forwarded, the game
-// datagram handed to the inspection, and each recorded in capture unless
-// it is nullptr. True when it carried a datagram.
-bool RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint,
-               TrafficCapture* capture = nullptr);
-
-// Passes until a key is pressed or a stop is requested. After a pass that
-// took nothing it waits for a datagram on either endpoint, at most 10 ms.
+// Until a key is pressed or a stop is requested: waits for a datagram on
+// either endpoint (or a key, or a stop), takes every datagram that is
+// ready, up to a batch a socket, forwards them and hands the game
+// datagrams to the inspection, then logs them and records each in capture
+// unless it is nullptr, in the order taken.
 void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint,
                TrafficCapture* capture = nullptr);
 

@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -161,10 +162,12 @@ TEST(RelayTerminal, InTheBackgroundItRelaysAndLeavesTheKeysToTheShellUntilBrough
   EXPECT_EQ(WaitForPid(session.shell, 100), -1);
 
   // `fg`: the relay takes the terminal, and one key ends it. Handed back
-  // without a signal, the terminal is taken at the idle relay's next
-  // wake-up, within a second.
+  // without a signal, the terminal is taken soon, busy as the relay is
+  // with a datagram every 10 ms (an idle relay takes it at its next
+  // wake-up, within a second).
   session.BringToForeground();
   for (int attempt = 0; attempt < 200 && session.Canonical(); ++attempt) {
+    relay.SendToRelay(relay.clientAux, static_cast<std::uint16_t>(relay.relayPort + 1), "busy");
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_FALSE(session.Canonical());
@@ -183,28 +186,50 @@ TEST(RelayTerminal, BroughtBackAfterAStopOneKeyStillEndsIt) {
   EXPECT_FALSE(session.Canonical()) << "keys must reach the relay one by one";
 
   // Ctrl-Z, the shell takes its mode back, then `fg`. What arrived while
-  // the relay was stopped waited in its socket, 520 KB of it.
+  // the relay was stopped waited in its socket: as much as the socket
+  // holds on this machine, up to 520 KB.
+  const int whileStopped = std::min(1000, DatagramsASocketHolds());
+  if (whileStopped < 50) {
+    GTEST_SKIP() << "a socket holds only " << whileStopped << " datagrams here";
+  }
   while (relay.serverAux.Receive()) {
   }
   ::kill(session.relayProcess, SIGSTOP);
   session.RestoreShellMode();
-  constexpr int kWhileStopped = 1000;
-  for (int i = 0; i < kWhileStopped; ++i) {
+  for (int i = 0; i < whileStopped; ++i) {
     relay.SendToRelay(relay.clientAux, static_cast<std::uint16_t>(relay.relayPort + 1),
                       std::to_string(i) + std::string(510, '.'));
   }
   ::kill(session.relayProcess, SIGCONT);
   int carried = 0;
-  while (carried < kWhileStopped) {
+  while (carried < whileStopped) {
     const auto datagram = ReceiveWithin(relay.serverAux, 2000);
     if (!datagram || Bytes(*datagram) != std::to_string(carried) + std::string(510, '.')) break;
     ++carried;
   }
-  EXPECT_EQ(carried, kWhileStopped) << "lost, changed or out of order at this one";
+  EXPECT_EQ(carried, whileStopped) << "lost, changed or out of order at this one";
   ASSERT_TRUE(Relaying(relay));
   session.Type("q");
   EXPECT_EQ(session.WaitForExit(), 0);
   EXPECT_TRUE(session.Canonical()) << "the terminal's mode was not given back";
+}
+
+// A terminal that reports input with nothing to read (another reader took
+// the key; here, a pending end-of-file mark of a mode put back by someone
+// else) has not ended: the next key still ends the relay.
+TEST(RelayTerminal, ReadableWithNothingToReadItStillTakesTheNextKey) {
+  RelayHarness relay;
+  WriteWholeFile(relay.directory / "TESSARD.INI", relay.RoutedSettings());
+  TerminalSession session(relay, /*foreground=*/true);
+  ASSERT_TRUE(session.Started());
+  ASSERT_TRUE(Relaying(relay));
+  session.RestoreShellMode();
+  session.Type("\x04");  // VEOF: readable, yet FIONREAD counts nothing
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(WaitForPid(session.shell, 0), -1) << "ended without a key";
+  ASSERT_TRUE(Relaying(relay));
+  session.Type("q\n");
+  EXPECT_EQ(session.WaitForExit(), 0);
 }
 
 // What a process has done: its CPU time, and the times it was given the

@@ -18,7 +18,7 @@ void TrafficCapture::Start(std::unique_ptr<OutputTarget> target,
   file.Start(std::move(target), onFailure);
 }
 
-void TrafficCapture::RecordGame(std::uint64_t receivedAt, const Datagram& datagram,
+void TrafficCapture::RecordGame(std::uint64_t receivedAt, const NetAddress& source,
                                 const NetAddress& destination, Direction direction,
                                 const InspectedDatagram& inspected) {
   CapturedDatagram record;
@@ -26,16 +26,17 @@ void TrafficCapture::RecordGame(std::uint64_t receivedAt, const Datagram& datagr
   record.payload = inspected.payload;
   record.length = static_cast<std::size_t>(inspected.length);
   record.comment = inspected.event;
-  Record(record, receivedAt, datagram.source, destination, direction);
+  Record(record, receivedAt, source, destination, direction);
 }
 
-void TrafficCapture::RecordAuxiliary(std::uint64_t receivedAt, const Datagram& datagram,
+void TrafficCapture::RecordAuxiliary(std::uint64_t receivedAt, const NetAddress& source,
+                                     const std::uint8_t* bytes, std::int32_t length,
                                      const NetAddress& destination, Direction direction) {
   CapturedDatagram record;
   record.interface = CaptureInterface::kAuxiliary;
-  record.payload = datagram.bytes.get();
-  record.length = static_cast<std::size_t>(datagram.length);
-  Record(record, receivedAt, datagram.source, destination, direction);
+  record.payload = bytes;
+  record.length = static_cast<std::size_t>(length);
+  Record(record, receivedAt, source, destination, direction);
 }
 
 void TrafficCapture::Record(CapturedDatagram& record, std::uint64_t receivedAt,

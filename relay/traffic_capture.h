@@ -33,11 +33,16 @@ class TrafficCapture {
   // A game datagram just carried, with the payload its inspection dumped
   // and the event it logged as the record's comment. destination is where
   // the relay sent it.
-  void RecordGame(std::uint64_t receivedAt, const Datagram& datagram, const NetAddress& destination,
+  void RecordGame(std::uint64_t receivedAt, const NetAddress& source, const NetAddress& destination,
                   Direction direction, const InspectedDatagram& inspected);
   // An auxiliary datagram just carried, its bytes as they travelled.
-  void RecordAuxiliary(std::uint64_t receivedAt, const Datagram& datagram,
+  void RecordAuxiliary(std::uint64_t receivedAt, const NetAddress& source,
+                       const std::uint8_t* bytes, std::int32_t length,
                        const NetAddress& destination, Direction direction);
+
+  // See CaptureFile::Hold and Release.
+  void Hold() { file.Hold(); }
+  void Release() { file.Release(); }  // a failure is told by the file, once
 
   // Closes the file. False when the capture is not whole: it could not be
   // created, or a write or the closing failed. True when none was opened.

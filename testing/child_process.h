@@ -31,6 +31,9 @@ class ChildProcess {
   // Asks the child to stop as SIGTERM does (on Windows: Ctrl-C); false when
   // the request could not be sent.
   bool RequestStop();
+  // Holds the child off the processor (SIGSTOP) or lets it run again
+  // (SIGCONT); false where a child cannot be held (Windows).
+  bool Hold(bool held);
   // Waits up to timeoutMs for the child to end; its exit status, or -1
   // when it did not end in time or ended by a signal.
   int WaitForExit(std::uint32_t timeoutMs);

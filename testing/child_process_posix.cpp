@@ -83,6 +83,10 @@ bool ChildProcess::RequestStop() {
   return running && kill(static_cast<pid_t>(process), SIGTERM) == 0;
 }
 
+bool ChildProcess::Hold(bool held) {
+  return running && kill(static_cast<pid_t>(process), held ? SIGSTOP : SIGCONT) == 0;
+}
+
 int ChildProcess::WaitForExit(std::uint32_t timeoutMs) {
   if (!running) return -1;
   for (std::uint32_t waited = 0;; ++waited) {

@@ -152,6 +152,8 @@ bool ChildProcess::RequestStop() {
   }
 }
 
+bool ChildProcess::Hold(bool) { return false; }
+
 int ChildProcess::WaitForExit(std::uint32_t timeoutMs) {
   if (!running) return -1;
   if (WaitForSingleObject(Handle(process), timeoutMs) != WAIT_OBJECT_0) return -1;

@@ -34,6 +34,13 @@ constexpr int kPeerBufferBytes = 4 << 20;
 // that as the system allows); false when it could not be bound.
 bool OpenWide(UdpEndpoint& endpoint, std::uint16_t port);
 
+// How many datagrams of up to kMaxDatagramSize bytes a socket opened as the
+// relay opens its own can hold here, by the receive buffer the system gave
+// it (Linux caps it at net.core.rmem_max). The fake peers' wider request
+// meets the same cap, so a test that has the relay or a peer hold a burst
+// sizes the burst to this.
+int DatagramsASocketHolds();
+
 // A port P, below 65535, such that P and P + 1 were both free a moment ago
 // (another program may take them before the caller binds them).
 std::uint16_t FindFreePortPair();
