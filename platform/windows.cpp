@@ -354,6 +354,102 @@ namespace {
 // written to it.
 bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
 
+// A named pipe's path, \\.\pipe\name (or \\?\pipe\name). Such a path is
+// opened once and kept: each open takes one of the pipe's instances, and a
+// reader like Wireshark makes just one.
+bool IsPipePath(const char* path) {
+  return (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/') &&
+         (path[2] == '.' || path[2] == '?') && (path[3] == '\\' || path[3] == '/') &&
+         _strnicmp(path + 4, "pipe", 4) == 0 && (path[8] == '\\' || path[8] == '/');
+}
+
+// The named pipes opened as outputs, written with overlapped writes so that
+// a write can be given up at its deadline instead of waiting on the reader.
+struct PipeOutput {
+  int descriptor = -1;
+  bool readerLeft = false;
+};
+PipeOutput pipeOutputs[4];
+HANDLE pipeWriteDone = nullptr;  // the event of the one write in flight
+
+PipeOutput* FindPipeOutput(int descriptor) {
+  for (PipeOutput& pipe : pipeOutputs) {
+    if (pipe.descriptor == descriptor && descriptor != -1) return &pipe;
+  }
+  return nullptr;
+}
+
+bool ReaderGoneError(DWORD error) {
+  return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+}
+
+OutputOpening OpenOutputPipe(const char* path, int* descriptor, char* reason,
+                             std::uint32_t reasonSize) {
+  PipeOutput* slot = nullptr;
+  for (PipeOutput& pipe : pipeOutputs) {
+    if (pipe.descriptor == -1 && slot == nullptr) slot = &pipe;
+  }
+  if (pipeWriteDone == nullptr) pipeWriteDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (slot == nullptr || pipeWriteDone == nullptr) {
+    CopyText("too many pipes open", reason, reasonSize);
+    return OutputOpening::kFailed;
+  }
+  const HANDLE pipe =
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (pipe == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) {
+      CopyText("no one is reading this pipe (start its reader first)", reason, reasonSize);
+      return OutputOpening::kNoReader;
+    }
+    if (error == ERROR_PIPE_BUSY) {
+      CopyText("another program is writing it", reason, reasonSize);
+      return OutputOpening::kInUse;
+    }
+    CopyErrorText(error, reason, reasonSize);
+    return OutputOpening::kFailed;
+  }
+  const int opened = _open_osfhandle(reinterpret_cast<intptr_t>(pipe), _O_WRONLY | _O_BINARY);
+  if (opened == -1) {
+    CopyText(std::strerror(errno), reason, reasonSize);
+    CloseHandle(pipe);
+    return OutputOpening::kFailed;
+  }
+  slot->descriptor = opened;
+  slot->readerLeft = false;
+  *descriptor = opened;
+  return OutputOpening::kOpened;
+}
+
+// One overlapped write, waited on for up to waitMs and cancelled after:
+// what the pipe took by then.
+std::int64_t WritePipe(PipeOutput& output, const void* bytes, std::uint32_t length,
+                       std::uint32_t waitMs, char* reason, std::uint32_t reasonSize) {
+  const auto pipe = reinterpret_cast<HANDLE>(_get_osfhandle(output.descriptor));
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = pipeWriteDone;
+  ResetEvent(pipeWriteDone);
+  DWORD written = 0;
+  DWORD error = ERROR_SUCCESS;
+  if (!WriteFile(pipe, bytes, length, nullptr, &overlapped)) error = GetLastError();
+  if (error == ERROR_IO_PENDING) {
+    if (WaitForSingleObject(pipeWriteDone, waitMs) != WAIT_OBJECT_0) CancelIoEx(pipe, &overlapped);
+    error = ERROR_SUCCESS;
+  }
+  if (error == ERROR_SUCCESS && !GetOverlappedResult(pipe, &overlapped, &written, TRUE)) {
+    error = GetLastError();
+    if (error == ERROR_OPERATION_ABORTED) return written;  // the deadline came first
+  }
+  if (error == ERROR_SUCCESS) return written;
+  if (ReaderGoneError(error)) {
+    output.readerLeft = true;
+    CopyText(kReaderLeftReason, reason, reasonSize);
+  } else {
+    CopyErrorText(error, reason, reasonSize);
+  }
+  return -1;
+}
+
 HANDLE OpenForWriting(const char* path, DWORD disposition) {
   // Others may read the file while it is written, but not write it: that is
   // the lock that keeps a second relay from emptying it.
@@ -369,6 +465,7 @@ HANDLE OpenForWriting(const char* path, DWORD disposition) {
 OutputOpening OpenOutputFile(const char* path, int* descriptor, bool* created, char* reason,
                              std::uint32_t reasonSize) {
   *created = false;
+  if (IsPipePath(path)) return OpenOutputPipe(path, descriptor, reason, reasonSize);
   HANDLE file = OpenForWriting(path, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
     file = OpenForWriting(path, CREATE_NEW);
@@ -405,20 +502,34 @@ bool EmptyOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
 
 void RemoveOutputFile(const char* path) { DeleteFileA(path); }
 
-// A named pipe is written as a file is: WriteFile waits for its reader.
 std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length,
-                             std::uint32_t /*waitMs*/, char* reason, std::uint32_t reasonSize) {
+                             std::uint32_t waitMs, char* reason, std::uint32_t reasonSize) {
+  if (PipeOutput* pipe = FindPipeOutput(descriptor)) {
+    return WritePipe(*pipe, bytes, length, waitMs, reason, reasonSize);
+  }
   const int written = _write(descriptor, bytes, length);
   if (written < 0) CopyText(std::strerror(errno), reason, reasonSize);
   return written;
 }
 
-bool OutputReaderLeft(int /*descriptor*/) { return false; }
+bool OutputReaderLeft(int descriptor) {
+  PipeOutput* pipe = FindPipeOutput(descriptor);
+  if (pipe == nullptr) return false;
+  if (!pipe->readerLeft) {
+    // Asks without writing: a pipe whose reader has gone refuses the peek.
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    pipe->readerLeft = !PeekNamedPipe(handle, nullptr, 0, nullptr, nullptr, nullptr) &&
+                       ReaderGoneError(GetLastError());
+  }
+  return pipe->readerLeft;
+}
 
 void WatchOutputReader(int /*descriptor*/) {}
 
-OutputOpening ReopenOutputFifo(const char* /*path*/, int* /*descriptor*/, char* reason,
+// A named pipe's reader that comes back makes a new instance of it.
+OutputOpening ReopenOutputFifo(const char* path, int* descriptor, char* reason,
                                std::uint32_t reasonSize) {
+  if (IsPipePath(path)) return OpenOutputPipe(path, descriptor, reason, reasonSize);
   CopyText("Windows has no FIFOs", reason, reasonSize);
   return OutputOpening::kFailed;
 }
@@ -432,6 +543,7 @@ bool TruncateOutputFile(int descriptor, std::uint64_t length, char* reason,
 }
 
 bool CloseOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
+  if (PipeOutput* pipe = FindPipeOutput(descriptor)) pipe->descriptor = -1;
   if (_close(descriptor) == 0) return true;
   CopyText(std::strerror(errno), reason, reasonSize);
   return false;
@@ -441,6 +553,8 @@ namespace {
 
 // The volume and file index of a file that keeps what is written to it.
 bool IdentifyDiskFile(const char* path, BY_HANDLE_FILE_INFORMATION* identity) {
+  // Opening a pipe would take the instance its reader waits on.
+  if (IsPipePath(path)) return false;
   // No access asked for: a file that another relay writes can still be
   // identified. Backup semantics opens a directory, which is then refused.
   const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

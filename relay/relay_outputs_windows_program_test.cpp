@@ -1,0 +1,127 @@
+// The real relay's outputs into Windows named pipes, each made as Wireshark
+// makes its own: one instance, created by the reader, which then waits on
+// it. Only the Windows build compiles this.
+#define WIN32_LEAN_AND_MEAN
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "testing/capture_records.h"
+#include "testing/relay_outputs_fixture.h"
+
+namespace tessard::testing {
+namespace {
+
+// A one-instance inbound pipe with a small buffer, so that a reader that
+// stops reading is soon found out.
+class PipeReader {
+ public:
+  explicit PipeReader(const std::string& name)
+      : path("\\\\.\\pipe\\tessard-test-" + std::to_string(GetCurrentProcessId()) + "-" + name) {
+    pipe = CreateNamedPipeA(path.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                            4096, 0, nullptr);
+  }
+  ~PipeReader() { Leave(); }
+
+  bool Made() const { return pipe != INVALID_HANDLE_VALUE; }
+
+  // Everything the pipe holds now, without waiting for more.
+  std::string Drain() {
+    std::string bytes;
+    char chunk[4096];
+    for (DWORD waiting = 0, got = 0;
+         PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0 &&
+         ReadFile(pipe, chunk, sizeof(chunk), &got, nullptr) && got > 0;) {
+      bytes.append(chunk, got);
+    }
+    return bytes;
+  }
+
+  // Everything until the writer closes its end (blocking).
+  std::string ReadToEnd() {
+    std::string bytes;
+    char chunk[4096];
+    for (DWORD got = 0; ReadFile(pipe, chunk, sizeof(chunk), &got, nullptr);) {
+      bytes.append(chunk, got);
+    }
+    return bytes;
+  }
+
+  void Leave() {
+    if (pipe == INVALID_HANDLE_VALUE) return;
+    CloseHandle(pipe);
+    pipe = INVALID_HANDLE_VALUE;
+  }
+
+  const std::string path;
+
+ private:
+  HANDLE pipe = INVALID_HANDLE_VALUE;
+};
+
+// Both outputs into pipes: each is opened once, and each reader gets all of
+// it.
+TEST_F(RelayOutputsTest, NamedPipesAsLogAndCaptureAreOpenedOnceAndWrittenWhole) {
+  PipeReader logReader("log");
+  PipeReader captureReader("capture");
+  ASSERT_TRUE(logReader.Made() && captureReader.Made());
+  ASSERT_TRUE(
+      relay.StartRouted("Log=" + logReader.path + "\r\nCapture=" + captureReader.path + "\r\n"))
+      << relay.Errors();
+  // The log comes at the stop, larger than the pipe holds: read as it comes.
+  std::string logText;
+  std::thread logReading([&] { logText = logReader.ReadToEnd(); });
+  std::string captured;
+  for (int round = 0; round < 5; ++round) {
+    EXPECT_TRUE(CarryGame(4)) << relay.Errors();
+    captured += captureReader.Drain();
+  }
+  EXPECT_EQ(relay.StopByKey(), 0) << relay.Errors();
+  logReading.join();
+  EXPECT_EQ(relay.Errors(), "");
+  captured += captureReader.Drain();
+  EXPECT_EQ(logText, log.FileText());
+  const CaptureContents contents = ReadCapture(captured);
+  EXPECT_EQ(contents.error, "");
+  EXPECT_GE(contents.records.size(), 20u);
+}
+
+// A reader that stops reading, or leaves, ends that output with one line;
+// the relay goes on carrying and is never held up.
+TEST_F(RelayOutputsTest, ANamedPipeReaderThatStopsOrLeavesDoesNotHoldTheRelay) {
+  const struct {
+    const char* name;
+    bool leaves;
+    const char* told;
+  } cases[] = {
+      {"stops", false, "its reader took nothing for 250 ms; nothing more is captured\n"},
+      {"leaves", true, "Broken pipe; the capture starts again when a reader opens it\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    relay.relay.Kill();
+    log = ExpectedLog();
+    PipeReader reader(c.name);
+    ASSERT_TRUE(reader.Made());
+    ASSERT_TRUE(relay.StartRouted("Capture=" + reader.path + "\r\n")) << relay.Errors();
+    ASSERT_TRUE(CarryGame(2)) << relay.Errors();
+    if (c.leaves) reader.Leave();
+    ASSERT_TRUE(CarryGame(16, 520)) << relay.Errors();
+    EXPECT_EQ(relay.ErrorsOnceTheyMention("\n"),
+              "tessard: cannot write capture file " + reader.path + ": " + c.told);
+    ASSERT_TRUE(CarryGame(4)) << relay.Errors();
+    const auto stopAt = std::chrono::steady_clock::now();
+    EXPECT_EQ(relay.StopByKey(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(3));
+    EXPECT_EQ(relay.Log(), log.FileText());
+    if (!c.leaves) {
+      EXPECT_EQ(ReadCapture(reader.Drain()).error, "") << "whole records only";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tessard::testing
