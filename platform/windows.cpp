@@ -516,10 +516,10 @@ bool OutputReaderLeft(int descriptor) {
   PipeOutput* pipe = FindPipeOutput(descriptor);
   if (pipe == nullptr) return false;
   if (!pipe->readerLeft) {
-    // Asks without writing: a pipe whose reader has gone refuses the peek.
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
-    pipe->readerLeft = !PeekNamedPipe(handle, nullptr, 0, nullptr, nullptr, nullptr) &&
-                       ReaderGoneError(GetLastError());
+    // A write end cannot peek; a write of nothing adds nothing to a byte
+    // stream, and fails once the reader has gone.
+    char reason[8];
+    WritePipe(*pipe, "", 0, 0, reason, sizeof(reason));
   }
   return pipe->readerLeft;
 }

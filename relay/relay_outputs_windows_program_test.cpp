@@ -123,5 +123,40 @@ TEST_F(RelayOutputsTest, ANamedPipeReaderThatStopsOrLeavesDoesNotHoldTheRelay) {
   }
 }
 
+// Wireshark on Windows ends an extcap without notice (TerminateProcess):
+// by then every datagram taken is in the log file and in the pipe. Its
+// reader leaving ends the relay too.
+TEST_F(RelayOutputsTest, AnExtcapCaptureLosesNothingWhenEndedWithoutNotice) {
+  for (const bool killed : {true, false}) {
+    SCOPED_TRACE(killed ? "ended without notice" : "the reader leaves");
+    log = ExpectedLog();
+    PipeReader reader(killed ? "killed" : "left");
+    ASSERT_TRUE(reader.Made());
+    ASSERT_TRUE(relay.relay.Start(
+        {RelayExecutable(), "--capture", "--extcap-interface", "tessard", "--fifo", reader.path,
+         "--listen-port", std::to_string(relay.relayPort), "--server-port",
+         std::to_string(relay.serverPort), "--log-file", "extcap.txt"},
+        relay.directory.string(), (relay.directory / "console.txt").string(),
+        (relay.directory / "errors.txt").string()));
+    ASSERT_TRUE(relay.WaitUntilRelaying()) << relay.Errors();
+    ASSERT_TRUE(CarryGame(5)) << relay.Errors();
+    std::string captured = reader.Drain();
+    for (int i = 0; i < 40 && relay.Log("extcap.txt") != log.FileText(); ++i) Sleep(50);
+    EXPECT_EQ(relay.Log("extcap.txt"), log.FileText()) << "not held back until the stop";
+    if (killed) {
+      relay.relay.Kill();
+    } else {
+      reader.Leave();
+      EXPECT_EQ(relay.WaitForExit(), 0) << relay.Errors();
+    }
+    EXPECT_EQ(relay.Errors(), "");
+    EXPECT_EQ(relay.Log("extcap.txt"), log.FileText());
+    if (killed) captured += reader.Drain();
+    const CaptureContents contents = ReadCapture(captured);
+    EXPECT_EQ(contents.error, "");
+    EXPECT_GE(contents.records.size(), 6u) << "the probe and five datagrams";
+  }
+}
+
 }  // namespace
 }  // namespace tessard::testing
