@@ -354,6 +354,19 @@ namespace {
 // written to it.
 bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
 
+// The C runtime's descriptor for an output's handle, which it then owns.
+OutputOpening TakeDescriptor(HANDLE handle, int* descriptor, char* reason,
+                             std::uint32_t reasonSize) {
+  const int opened = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (opened == -1) {
+    CopyText(std::strerror(errno), reason, reasonSize);
+    CloseHandle(handle);
+    return OutputOpening::kFailed;
+  }
+  *descriptor = opened;
+  return OutputOpening::kOpened;
+}
+
 // A named pipe's path, \\.\pipe\name (or \\?\pipe\name). Such a path is
 // opened once and kept: each open takes one of the pipe's instances, and a
 // reader like Wireshark makes just one.
@@ -409,16 +422,9 @@ OutputOpening OpenOutputPipe(const char* path, int* descriptor, char* reason,
     CopyErrorText(error, reason, reasonSize);
     return OutputOpening::kFailed;
   }
-  const int opened = _open_osfhandle(reinterpret_cast<intptr_t>(pipe), _O_WRONLY | _O_BINARY);
-  if (opened == -1) {
-    CopyText(std::strerror(errno), reason, reasonSize);
-    CloseHandle(pipe);
-    return OutputOpening::kFailed;
-  }
-  slot->descriptor = opened;
-  slot->readerLeft = false;
-  *descriptor = opened;
-  return OutputOpening::kOpened;
+  const OutputOpening opening = TakeDescriptor(pipe, descriptor, reason, reasonSize);
+  if (opening == OutputOpening::kOpened) *slot = PipeOutput{*descriptor, false};
+  return opening;
 }
 
 // One overlapped write, waited on for up to waitMs and cancelled after:
@@ -483,14 +489,7 @@ OutputOpening OpenOutputFile(const char* path, int* descriptor, bool* created, c
     CopyErrorText(error, reason, reasonSize);
     return OutputOpening::kFailed;
   }
-  const int opened = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-  if (opened == -1) {
-    CopyText(std::strerror(errno), reason, reasonSize);
-    CloseHandle(file);
-    return OutputOpening::kFailed;
-  }
-  *descriptor = opened;
-  return OutputOpening::kOpened;
+  return TakeDescriptor(file, descriptor, reason, reasonSize);
 }
 
 bool EmptyOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {

@@ -67,24 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--extcap-interfaces", "--extcap-version=4.0"},
                  kVersionLine +
                      "interface {value=tessard}{display=Tessard relay: decrypted game traffic}\n"},
-        Question{"Version", {"--extcap-version"}, kVersionLine},
-        Question{"Dlts",
-                 {"--extcap-dlts", "--extcap-interface", "tessard"},
-                 "dlt {number=228}{name=IPV4}{display=Raw IPv4}\n"},
-        Question{
-            "Config",
-            {"--extcap-config", "--extcap-interface=tessard"},
-            "arg {number=0}{call=--listen-port}{display=Listen port}{type=unsigned}"
-            "{range=1,65535}{default=15000}{tooltip=The relay's game port, where the game client "
-            "is pointed instead of the server; the auxiliary port is the one above}\n"
-            "arg {number=1}{call=--server-address}{display=Server address}{type=string}"
-            "{default=127.0.0.1}{tooltip=The game server: a dotted quad or a host name}\n"
-            "arg {number=2}{call=--server-port}{display=Server port}{type=unsigned}"
-            "{range=1,65535}{default=382}{tooltip=The server's game port; its auxiliary port is "
-            "the one above}\n"
-            "arg {number=3}{call=--log-file}{display=Log file}{type=fileselect}{mustexist=false}"
-            "{required=false}{tooltip=A file for the relay's text log, the decrypted hex dump of "
-            "the game traffic; none when empty}\n"}),
+        Question{"Version", {"--extcap-version"}, kVersionLine}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Answered at once, and with nothing opened: a settings file naming a log
@@ -129,20 +112,12 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"CaptureWithoutFifo",
                 {"--capture", "--log-file", "{log}"},
                 "--capture needs --fifo and the pipe to write the capture into"},
-        Refusal{"MissingValue", {"--capture", "--fifo"}, "--fifo needs a value"},
-        Refusal{"ValueOnAFlag", {"--capture=yes"}, "--capture takes no value"},
         Refusal{"PortZero",
                 {"--capture", "--fifo", "{fifo}", "--listen-port", "0"},
                 "--listen-port takes a port from 1 to 65535, not \"0\""},
-        Refusal{"PortTooLarge",
-                {"--capture", "--fifo", "{fifo}", "--server-port=65536"},
-                "--server-port takes a port from 1 to 65535, not \"65536\""},
         Refusal{"PortNotANumber",
                 {"--capture", "--fifo", "{fifo}", "--server-port", "+382"},
                 "--server-port takes a port from 1 to 65535, not \"+382\""},
-        Refusal{"EmptyServer",
-                {"--capture", "--fifo", "{fifo}", "--server-address="},
-                "--server-address needs a dotted quad or a host name"},
         Refusal{"UnresolvedServer",
                 {"--capture", "--fifo", "{fifo}", "--log-file", "{log}", "--server-address",
                  "999.999.999.999"},
@@ -150,10 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{
             "NoServerAtAll",
             {"--capture", "--fifo", "{fifo}", "--log-file", "{log}", "--server-address", "0.0.0.0"},
-            "server address 0.0.0.0 cannot be a server"},
-        Refusal{"BroadcastServer",
-                {"--capture", "--fifo", "{fifo}", "--server-address", "255.255.255.255"},
-                "server address 255.255.255.255 cannot be a server"}),
+            "server address 0.0.0.0 cannot be a server"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // One line, a failure status, and no file created.

@@ -108,14 +108,24 @@ TEST_P(FifoCaptureTest, NeitherStopsNorBlocksNorKillsTheRelay) {
   }
 }
 
+class CaptureFifoTest : public RelayOutputsTest {
+ protected:
+  // A capture FIFO with a reader, and a relay writing into it that has
+  // carried two datagrams.
+  void StartWithFifoReader(const std::string& fifo, int* reader) {
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    *reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_NE(*reader, -1);
+    ASSERT_TRUE(relay.StartRouted("Capture=capture.fifo\r\n"));
+    ASSERT_TRUE(CarryGame(2));
+  }
+};
+
 // A user closes Wireshark and opens it again on the running relay.
-TEST_F(RelayOutputsTest, ACaptureFifoStartsAgainForItsNextReader) {
+TEST_F(CaptureFifoTest, StartsAgainForItsNextReader) {
   const std::string fifo = (relay.directory / "capture.fifo").string();
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_NE(reader, -1);
-  ASSERT_TRUE(relay.StartRouted("Capture=capture.fifo\r\n"));
-  ASSERT_TRUE(CarryGame(2));
+  int reader = -1;
+  ASSERT_NO_FATAL_FAILURE(StartWithFifoReader(fifo, &reader));
   // It leaves records unread, which the next reader must not get.
   close(reader);
   ASSERT_TRUE(CarryGame(2));
@@ -164,13 +174,10 @@ TEST_F(RelayOutputsTest, ACaptureFifoStartsAgainForItsNextReader) {
 
 // A reader that closes the FIFO while the relay is idle and opens it again
 // before the next datagram gets a capture of its own, from its header.
-TEST_F(RelayOutputsTest, ACaptureFifoReaderThatComesBackAtOnceGetsAHeader) {
+TEST_F(CaptureFifoTest, AReaderThatComesBackAtOnceGetsAHeader) {
   const std::string fifo = (relay.directory / "capture.fifo").string();
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_NE(reader, -1);
-  ASSERT_TRUE(relay.StartRouted("Capture=capture.fifo\r\n"));
-  ASSERT_TRUE(CarryGame(2));
+  int reader = -1;
+  ASSERT_NO_FATAL_FAILURE(StartWithFifoReader(fifo, &reader));
   Drain(reader);
   close(reader);
   // Long enough for the relay to be woken, far shorter than a user's
