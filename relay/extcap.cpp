@@ -54,6 +54,7 @@ constexpr OptionSpec kOptions[] = {
     {"--extcap-control-out", Takes::kValue},
     {"--extcap-reload-option", Takes::kValue},
     {"--debug", Takes::kNothing},
+    {"--log-level", Takes::kValue},
     {"--debug-file", Takes::kValue},
 };
 
