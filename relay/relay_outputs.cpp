@@ -93,13 +93,13 @@ bool RelayOutputs::OpenOutputs(bool required, std::uint32_t waitMs) {
   const char* logPath = relaySettings.logPath;
   const char* capturePath = relaySettings.capturePath;
   const char* stopping = required ? "stopping" : "stopping without touching any file";
-  everyOneRequired = required;
+  everyOneRequired = required;  // for Close
   logAsked = !required || logPath[0] != '\0';
   OpenedFile logFile;
   if (logAsked) {
     OpenFile(logPath, logFile);
     if (logFile.opening == OutputOpening::kInUse ||
-        (everyOneRequired && logFile.opening != OutputOpening::kOpened)) {
+        (required && logFile.opening != OutputOpening::kOpened)) {
       ReportProblem("cannot open log file %s: %s; %s", logPath, logFile.reason, stopping);
       return false;
     }
@@ -114,20 +114,20 @@ bool RelayOutputs::OpenOutputs(bool required, std::uint32_t waitMs) {
     // The reader of a pipe that Wireshark made opens it a moment after the
     // relay starts.
     const std::uint32_t startedAt = platform::TickCount();
-    while (everyOneRequired && captureFile.opening == OutputOpening::kNoReader &&
+    while (required && captureFile.opening == OutputOpening::kNoReader &&
            !platform::StopRequested() && platform::TickCount() - startedAt < waitMs) {
       platform::SleepAlertable(10);
       OpenFile(capturePath, captureFile);
     }
     if (captureFile.opening == OutputOpening::kInUse ||
-        (everyOneRequired && captureFile.opening != OutputOpening::kOpened)) {
+        (required && captureFile.opening != OutputOpening::kOpened)) {
       ReportProblem("cannot open capture file %s: %s; %s", capturePath, captureFile.reason,
                     stopping);
       GiveBack(logFile);
       return false;
     }
   }
-  if (everyOneRequired && captureIsLog) {
+  if (required && captureIsLog) {
     ReportProblem("cannot use %s as the capture file: it is the log file; stopping", capturePath);
     GiveBack(logFile);
     return false;
@@ -157,9 +157,9 @@ bool RelayOutputs::OpenOutputs(bool required, std::uint32_t waitMs) {
         capturePath, logPath);
   } else if (captureFile.opening == OutputOpening::kOpened && Empty(captureFile)) {
     capture.Start(std::make_unique<FileOutput>(captureFile.descriptor),
-                  everyOneRequired ? ReportPipeCaptureFailure : ReportCaptureFailure);
+                  required ? ReportPipeCaptureFailure : ReportCaptureFailure);
     capture.WatchReader();
-    if (!everyOneRequired) capture.FollowReaders(capturePath, ReportCaptureRestart);
+    if (!required) capture.FollowReaders(capturePath, ReportCaptureRestart);
   } else if (capturePath[0] != '\0') {
     ReportProblem("cannot open capture file %s: %s; relaying without a capture", capturePath,
                   captureFile.reason);
