@@ -23,13 +23,16 @@ struct RunResult {
 };
 
 // Runs tessard with arguments in the harness directory; "{fifo}" and "{log}"
-// in them stand for a capture pipe's path and a log's path there.
+// in them stand for a capture pipe's path and a log's path there, "{taken}"
+// for a port that the fake server holds, "{free}" for a free one.
 RunResult RunRelay(RelayHarness& relay, const std::vector<std::string>& arguments) {
   std::vector<std::string> command = {RelayExecutable()};
   for (std::string argument : arguments) {
     const std::pair<std::string, std::string> stand[] = {
         {"{fifo}", (relay.directory / "capture.fifo").string()},
-        {"{log}", (relay.directory / "log.txt").string()}};
+        {"{log}", (relay.directory / "log.txt").string()},
+        {"{taken}", std::to_string(relay.serverPort)},
+        {"{free}", std::to_string(relay.relayPort)}};
     for (const auto& [name, value] : stand) {
       if (const auto at = argument.find(name); at != std::string::npos) {
         argument.replace(at, name.size(), value);
@@ -125,7 +128,16 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{
             "NoServerAtAll",
             {"--capture", "--fifo", "{fifo}", "--log-file", "{log}", "--server-address", "0.0.0.0"},
-            "server address 0.0.0.0 cannot be a server"}),
+            "server address 0.0.0.0 cannot be a server"},
+        // Values that pass the dialog's checks but that the relay cannot use.
+        Refusal{
+            "PortTaken",
+            {"--capture", "--fifo", "{fifo}", "--log-file", "{log}", "--listen-port", "{taken}"},
+            "cannot open game port "},
+        Refusal{"LogCannotBeOpened",
+                {"--capture", "--fifo", "{fifo}", "--listen-port", "{free}", "--log-file",
+                 "no such folder/log.txt"},
+                "cannot open log file no such folder/log.txt: "}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // One line, a failure status, and no file created.
@@ -133,49 +145,16 @@ TEST_P(ExtcapRefusalTest, IsOneLineAndAFailureWithNothingCreated) {
   RelayHarness relay;
   const RunResult run = RunRelay(relay, GetParam().arguments);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.errors, "tessard: " + GetParam().told + "\n");
+  const std::string& told = GetParam().told;
+  if (told.back() == ' ') {  // the system's words follow
+    EXPECT_EQ(run.errors.rfind("tessard: " + told, 0), 0u) << run.errors;
+    EXPECT_EQ(run.errors.find('\n'), run.errors.size() - 1) << "one line: " << run.errors;
+  } else {
+    EXPECT_EQ(run.errors, "tessard: " + told + "\n");
+  }
   EXPECT_EQ(run.out, "");
   EXPECT_FALSE(fs::exists(relay.directory / "log.txt"));
   EXPECT_FALSE(fs::exists(relay.directory / "capture.fifo"));
-}
-
-// Values that pass the dialog's checks but that the relay cannot use: told
-// in one line, and neither the log nor a port is left taken.
-TEST(ExtcapCapture, AValueTheRelayCannotUseIsOneLineWithNothingLeft) {
-  RelayHarness relay;
-  const std::string taken = std::to_string(relay.serverPort);
-  const std::string port = std::to_string(relay.relayPort);
-  const std::string server = std::to_string(relay.serverPort);
-  const std::string log = (relay.directory / "log.txt").string();
-  const std::string fifo = (relay.directory / "capture.fifo").string();
-  const struct {
-    std::vector<std::string> arguments;
-    std::string told;
-  } cases[] = {
-      {{"--listen-port", taken, "--log-file", log},
-       "tessard: cannot open game port " + taken + ": "},
-      {{"--listen-port", port, "--log-file",
-        (relay.directory / "no such folder" / "log.txt").string()},
-       "tessard: cannot open log file " +
-           (relay.directory / "no such folder" / "log.txt").string() + ": "},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> arguments = {"--capture", "--extcap-interface", "tessard", "--fifo",
-                                          fifo,        "--server-port",      server};
-    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-    const RunResult run = RunRelay(relay, arguments);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.errors.rfind(c.told, 0), 0u) << run.errors;
-    EXPECT_EQ(run.errors.find('\n'), run.errors.size() - 1) << "one line: " << run.errors;
-    EXPECT_FALSE(fs::exists(log));
-    EXPECT_FALSE(fs::exists(fifo));
-    // The relay's own pair is free again.
-    UdpEndpoint game;
-    UdpEndpoint aux;
-    game.Open(relay.relayPort);
-    aux.Open(static_cast<std::uint16_t>(relay.relayPort + 1));
-    EXPECT_TRUE(game.IsBound() && aux.IsBound());
-  }
 }
 
 }  // namespace
