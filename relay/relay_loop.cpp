@@ -106,9 +106,10 @@ void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCaptu
     if (carried) {
       askKeyboard = options.keyboard && platform::TickCount() != keyboardAskedAt;
     } else {
-      WaitForDatagram(gameEndpoint, auxEndpoint, kIdleWaitMs);
+      // A wait that ended without a datagram may have ended for the reader.
+      const bool datagramWaiting = WaitForDatagram(gameEndpoint, auxEndpoint, kIdleWaitMs);
       askKeyboard = options.keyboard;
-      if (capture != nullptr) capture->NoticeReaderLeaving();
+      if (!datagramWaiting && capture != nullptr) capture->NoticeReaderLeaving();
     }
     if (options.endWithCapture && (capture == nullptr || capture->Ended())) break;
   }

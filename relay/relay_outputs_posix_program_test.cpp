@@ -182,7 +182,7 @@ TEST_F(CaptureFifoTest, AReaderThatComesBackAtOnceGetsAHeader) {
   close(reader);
   // Long enough for the relay to be woken, far shorter than a user's
   // pause; no datagram comes meanwhile.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_NE(reader, -1);
   std::string second;
