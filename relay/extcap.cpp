@@ -29,7 +29,7 @@ constexpr const char* kConfigLines =
 
 enum class Takes { kNothing, kValue, kOptionalValue };
 
-struct OptionSpec {
+struct KnownOption {
   const char* name;
   Takes takes;
 };
@@ -37,7 +37,7 @@ struct OptionSpec {
 // Every option Wireshark may pass. Those the relay has no use for (a
 // capture filter, the toolbar's control pipes, debugging) are accepted and
 // left alone, as Wireshark's own extcaps do with what they lack.
-constexpr OptionSpec kOptions[] = {
+constexpr KnownOption kOptions[] = {
     {"--extcap-interfaces", Takes::kNothing},
     {"--extcap-version", Takes::kOptionalValue},
     {"--extcap-dlts", Takes::kNothing},
@@ -58,7 +58,7 @@ constexpr OptionSpec kOptions[] = {
     {"--debug-file", Takes::kValue},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
+const KnownOption* FindOption(const std::string& name) {
   for (const auto& option : kOptions) {
     if (name == option.name) return &option;
   }
@@ -144,7 +144,7 @@ ExtcapCall ParseExtcapArguments(int count, const char* const* arguments) {
     const std::string argument = arguments[i];
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
-    const OptionSpec* option = FindOption(name);
+    const KnownOption* option = FindOption(name);
     if (option == nullptr) {
       call.error = "unknown argument " + Quoted(argument) +
                    " (tessard takes Wireshark's extcap calls, or no argument at all)";
