@@ -104,6 +104,9 @@ void DrainWakeUps() {
   }
 }
 
+// The output FIFO whose reader leaving ends the wait; -1: none.
+int watchedOutput = -1;
+
 bool keyboardWatched = false;
 // End of input, a hang-up, or an input that never holds a key (/dev/null):
 // poll() reports such an input readable for ever, so it is watched no more.
@@ -392,7 +395,7 @@ void CloseReadinessEvent(EventHandle) {}
 // lands just before the call.
 Readiness WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds) {
   constexpr int kMostSockets = 8;
-  pollfd watched[kMostSockets + 2];
+  pollfd watched[kMostSockets + 3];
   int watchOf[kMostSockets];
   nfds_t watchedCount = 0;
   for (int i = 0; i < count && watchedCount < kMostSockets; ++i) {
@@ -408,12 +411,15 @@ Readiness WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_
   if (WatchingInput() && !rested) watched[watchedCount++] = {STDIN_FILENO, POLLIN, 0};
   const nfds_t wakeAt = watchedCount;
   if (wakeRead != -1) watched[watchedCount++] = {wakeRead, POLLIN, 0};
+  // Asked for nothing, the writing end of a FIFO still reports POLLERR when
+  // its last reader goes.
+  if (watchedOutput != -1) watched[watchedCount++] = {watchedOutput, 0, 0};
   if (stopRequested != 0) return 0;
   const int answered = ::poll(watched, watchedCount, static_cast<int>(milliseconds));
   if (answered < 0) return 0;
   if (answered == 0) return kLookAtKeyboard;  // the time ran out
   Readiness ready = rested ? kLookAtKeyboard : 0;
-  if (wakeAt < watchedCount && watched[wakeAt].revents != 0) {
+  if (wakeRead != -1 && watched[wakeAt].revents != 0) {
     DrainWakeUps();
     ready |= kLookAtKeyboard;  // SIGCONT: the terminal may be ours again
   }
@@ -681,6 +687,8 @@ std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t le
     ::poll(&watched, 1, static_cast<int>(waitMs - waited));
   }
 }
+
+void WatchOutputReader(int descriptor) { watchedOutput = descriptor; }
 
 bool OutputReaderLeft(int descriptor) {
   // The writing end of a pipe without readers polls as an error, and does

@@ -421,6 +421,108 @@ namespace {
 // written to it.
 bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
 
+// The C runtime's descriptor for an output's handle, which it then owns.
+OutputOpening TakeDescriptor(HANDLE handle, int* descriptor, char* reason,
+                             std::uint32_t reasonSize) {
+  const int opened = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (opened == -1) {
+    CopyText(std::strerror(errno), reason, reasonSize);
+    CloseHandle(handle);
+    return OutputOpening::kFailed;
+  }
+  *descriptor = opened;
+  return OutputOpening::kOpened;
+}
+
+// A named pipe's path, \\.\pipe\name (or \\?\pipe\name). Such a path is
+// opened once and kept: each open takes one of the pipe's instances, and a
+// reader like Wireshark makes just one.
+bool IsPipePath(const char* path) {
+  return (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/') &&
+         (path[2] == '.' || path[2] == '?') && (path[3] == '\\' || path[3] == '/') &&
+         _strnicmp(path + 4, "pipe", 4) == 0 && (path[8] == '\\' || path[8] == '/');
+}
+
+// The named pipes opened as outputs, written with overlapped writes so that
+// a write can be given up at its deadline instead of waiting on the reader.
+struct PipeOutput {
+  int descriptor = -1;
+  bool readerLeft = false;
+};
+PipeOutput pipeOutputs[4];
+HANDLE pipeWriteDone = nullptr;  // the event of the one write in flight
+
+PipeOutput* FindPipeOutput(int descriptor) {
+  for (PipeOutput& pipe : pipeOutputs) {
+    if (pipe.descriptor == descriptor && descriptor != -1) return &pipe;
+  }
+  return nullptr;
+}
+
+bool ReaderGoneError(DWORD error) {
+  return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+}
+
+OutputOpening OpenOutputPipe(const char* path, int* descriptor, char* reason,
+                             std::uint32_t reasonSize) {
+  PipeOutput* slot = nullptr;
+  for (PipeOutput& pipe : pipeOutputs) {
+    if (pipe.descriptor == -1 && slot == nullptr) slot = &pipe;
+  }
+  if (pipeWriteDone == nullptr) pipeWriteDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (slot == nullptr || pipeWriteDone == nullptr) {
+    CopyText("too many pipes open", reason, reasonSize);
+    return OutputOpening::kFailed;
+  }
+  const HANDLE pipe =
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (pipe == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) {
+      CopyText("no one is reading this pipe (start its reader first)", reason, reasonSize);
+      return OutputOpening::kNoReader;
+    }
+    if (error == ERROR_PIPE_BUSY) {
+      CopyText("another program is writing it", reason, reasonSize);
+      return OutputOpening::kInUse;
+    }
+    CopyErrorText(error, reason, reasonSize);
+    return OutputOpening::kFailed;
+  }
+  const OutputOpening opening = TakeDescriptor(pipe, descriptor, reason, reasonSize);
+  if (opening == OutputOpening::kOpened) *slot = PipeOutput{*descriptor, false};
+  return opening;
+}
+
+// One overlapped write, waited on for up to waitMs and cancelled after:
+// what the pipe took by then.
+std::int64_t WritePipe(PipeOutput& output, const void* bytes, std::uint32_t length,
+                       std::uint32_t waitMs, char* reason, std::uint32_t reasonSize) {
+  const auto pipe = reinterpret_cast<HANDLE>(_get_osfhandle(output.descriptor));
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = pipeWriteDone;
+  ResetEvent(pipeWriteDone);
+  DWORD written = 0;
+  DWORD error = ERROR_SUCCESS;
+  if (!WriteFile(pipe, bytes, length, nullptr, &overlapped)) error = GetLastError();
+  if (error == ERROR_IO_PENDING) {
+    if (WaitForSingleObject(pipeWriteDone, waitMs) != WAIT_OBJECT_0) CancelIoEx(pipe, &overlapped);
+    error = ERROR_SUCCESS;
+  }
+  if (error == ERROR_SUCCESS && !GetOverlappedResult(pipe, &overlapped, &written, TRUE)) {
+    error = GetLastError();
+    if (error == ERROR_OPERATION_ABORTED) return written;  // the deadline came first
+  }
+  if (error == ERROR_SUCCESS) return written;
+  if (ReaderGoneError(error)) {
+    output.readerLeft = true;
+    CopyText(kReaderLeftReason, reason, reasonSize);
+  } else {
+    CopyErrorText(error, reason, reasonSize);
+  }
+  return -1;
+}
+
 HANDLE OpenForWriting(const char* path, DWORD disposition) {
   // Others may read the file while it is written, but not write it: that is
   // the lock that keeps a second relay from emptying it.
@@ -436,6 +538,7 @@ HANDLE OpenForWriting(const char* path, DWORD disposition) {
 OutputOpening OpenOutputFile(const char* path, int* descriptor, bool* created, char* reason,
                              std::uint32_t reasonSize) {
   *created = false;
+  if (IsPipePath(path)) return OpenOutputPipe(path, descriptor, reason, reasonSize);
   HANDLE file = OpenForWriting(path, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
     file = OpenForWriting(path, CREATE_NEW);
@@ -453,14 +556,7 @@ OutputOpening OpenOutputFile(const char* path, int* descriptor, bool* created, c
     CopyErrorText(error, reason, reasonSize);
     return OutputOpening::kFailed;
   }
-  const int opened = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-  if (opened == -1) {
-    CopyText(std::strerror(errno), reason, reasonSize);
-    CloseHandle(file);
-    return OutputOpening::kFailed;
-  }
-  *descriptor = opened;
-  return OutputOpening::kOpened;
+  return TakeDescriptor(file, descriptor, reason, reasonSize);
 }
 
 bool EmptyOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
@@ -472,18 +568,34 @@ bool EmptyOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
 
 void RemoveOutputFile(const char* path) { DeleteFileA(path); }
 
-// A named pipe is written as a file is: WriteFile waits for its reader.
 std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t length,
-                             std::uint32_t /*waitMs*/, char* reason, std::uint32_t reasonSize) {
+                             std::uint32_t waitMs, char* reason, std::uint32_t reasonSize) {
+  if (PipeOutput* pipe = FindPipeOutput(descriptor)) {
+    return WritePipe(*pipe, bytes, length, waitMs, reason, reasonSize);
+  }
   const int written = _write(descriptor, bytes, length);
   if (written < 0) CopyText(std::strerror(errno), reason, reasonSize);
   return written;
 }
 
-bool OutputReaderLeft(int /*descriptor*/) { return false; }
+bool OutputReaderLeft(int descriptor) {
+  PipeOutput* pipe = FindPipeOutput(descriptor);
+  if (pipe == nullptr) return false;
+  if (!pipe->readerLeft) {
+    // A write end cannot peek; a write of nothing adds nothing to a byte
+    // stream, and fails once the reader has gone.
+    char reason[8];
+    WritePipe(*pipe, "", 0, 0, reason, sizeof(reason));
+  }
+  return pipe->readerLeft;
+}
 
-OutputOpening ReopenOutputFifo(const char* /*path*/, int* /*descriptor*/, char* reason,
+void WatchOutputReader(int /*descriptor*/) {}
+
+// A named pipe's reader that comes back makes a new instance of it.
+OutputOpening ReopenOutputFifo(const char* path, int* descriptor, char* reason,
                                std::uint32_t reasonSize) {
+  if (IsPipePath(path)) return OpenOutputPipe(path, descriptor, reason, reasonSize);
   CopyText("Windows has no FIFOs", reason, reasonSize);
   return OutputOpening::kFailed;
 }
@@ -497,6 +609,7 @@ bool TruncateOutputFile(int descriptor, std::uint64_t length, char* reason,
 }
 
 bool CloseOutputFile(int descriptor, char* reason, std::uint32_t reasonSize) {
+  if (PipeOutput* pipe = FindPipeOutput(descriptor)) pipe->descriptor = -1;
   if (_close(descriptor) == 0) return true;
   CopyText(std::strerror(errno), reason, reasonSize);
   return false;
@@ -506,6 +619,8 @@ namespace {
 
 // The volume and file index of a file that keeps what is written to it.
 bool IdentifyDiskFile(const char* path, BY_HANDLE_FILE_INFORMATION* identity) {
+  // Opening a pipe would take the instance its reader waits on.
+  if (IsPipePath(path)) return false;
   // No access asked for: a file that another relay writes can still be
   // identified. Backup semantics opens a directory, which is then refused.
   const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -1,5 +1,6 @@
 #include "relay/relay_loop.h"
 
+#include "log/packet_log.h"
 #include "platform/platform.h"
 #include "relay/game_traffic.h"
 
@@ -135,10 +136,16 @@ void Record(TrafficCapture* capture) {
 // and one send a socket for up to a batch of datagrams; idle, it sleeps.
 // The keyboard is asked only when the wait says so, and a stop is seen at
 // the next wake-up, at most two batches later.
-void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCapture* capture) {
+//
+// A capture FIFO's reader that leaves wakes the wait, and is let go of at
+// once, so that one who opens it again gets a capture from its header; the
+// reader is looked at only after a wake-up that carried nothing, so a busy
+// relay pays nothing for it.
+void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCapture* capture,
+               const LoopOptions& options) {
   while (!platform::StopRequested()) {
     const Wakeup wakeup = WaitForDatagram(gameEndpoint, auxEndpoint, kIdleWaitMs);
-    if (wakeup.keyboard && platform::KeyPressed()) break;
+    if (options.keyboard && wakeup.keyboard && platform::KeyPressed()) break;
     // The capture stamps a wake-up's datagrams with the moment they were
     // taken; the clock is read only when there is a capture.
     if (capture != nullptr) work.takenAt = platform::WallClockMicroseconds();
@@ -147,6 +154,11 @@ void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCaptu
     if (wakeup.first) CarryGame(gameEndpoint, auxEndpoint);
     if (wakeup.second) CarryAuxiliary(gameEndpoint, auxEndpoint);
     Record(capture);
+    if (options.writeLogEachPass && packetLog.count > 0) FlushLog();
+    if (capture != nullptr && work.gameCount == 0 && work.auxCount == 0) {
+      capture->NoticeReaderLeaving();
+    }
+    if (options.endWithCapture && (capture == nullptr || capture->Ended())) break;
   }
 }
 

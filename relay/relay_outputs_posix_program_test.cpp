@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -24,6 +25,8 @@
 
 namespace tessard::testing {
 namespace {
+
+namespace fs = std::filesystem;
 
 // Everything the FIFO holds now.
 std::string Drain(int reader) {
@@ -105,14 +108,24 @@ TEST_P(FifoCaptureTest, NeitherStopsNorBlocksNorKillsTheRelay) {
   }
 }
 
+class CaptureFifoTest : public RelayOutputsTest {
+ protected:
+  // A capture FIFO with a reader, and a relay writing into it that has
+  // carried two datagrams.
+  void StartWithFifoReader(const std::string& fifo, int* reader) {
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    *reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_NE(*reader, -1);
+    ASSERT_TRUE(relay.StartRouted("Capture=capture.fifo\r\n"));
+    ASSERT_TRUE(CarryGame(2));
+  }
+};
+
 // A user closes Wireshark and opens it again on the running relay.
-TEST_F(RelayOutputsTest, ACaptureFifoStartsAgainForItsNextReader) {
+TEST_F(CaptureFifoTest, StartsAgainForItsNextReader) {
   const std::string fifo = (relay.directory / "capture.fifo").string();
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_NE(reader, -1);
-  ASSERT_TRUE(relay.StartRouted("Capture=capture.fifo\r\n"));
-  ASSERT_TRUE(CarryGame(2));
+  int reader = -1;
+  ASSERT_NO_FATAL_FAILURE(StartWithFifoReader(fifo, &reader));
   // It leaves records unread, which the next reader must not get.
   close(reader);
   ASSERT_TRUE(CarryGame(2));
@@ -157,6 +170,74 @@ TEST_F(RelayOutputsTest, ACaptureFifoStartsAgainForItsNextReader) {
       << error;
   ASSERT_EQ(frames.size(), contents.records.size());
   EXPECT_EQ(frames.back()[0], Hex(contents.records.back().payload));
+}
+
+// A reader that closes the FIFO while the relay is idle and opens it again
+// before the next datagram gets a capture of its own, from its header.
+TEST_F(CaptureFifoTest, AReaderThatComesBackAtOnceGetsAHeader) {
+  const std::string fifo = (relay.directory / "capture.fifo").string();
+  int reader = -1;
+  ASSERT_NO_FATAL_FAILURE(StartWithFifoReader(fifo, &reader));
+  Drain(reader);
+  close(reader);
+  // Long enough for the relay to be woken, far shorter than a user's
+  // pause; no datagram comes meanwhile.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_NE(reader, -1);
+  std::string second;
+  for (int i = 0; i < 60 && ReadCapture(second).records.size() < 2; ++i) {
+    ASSERT_TRUE(CarryGame(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    second += Drain(reader);
+  }
+  close(reader);
+  const CaptureContents contents = ReadCapture(second);
+  EXPECT_EQ(contents.error, "");
+  EXPECT_EQ(contents.interfaceNames, (std::vector<std::string>{"game", "auxiliary"}));
+  EXPECT_GE(contents.records.size(), 2u);
+  EXPECT_EQ(relay.StopByKey(), 1) << "the capture is not whole";
+}
+
+// Wireshark on POSIX: a stop signal ends the relay at once with the log
+// whole, and so does its reader leaving the pipe; neither is a failure.
+TEST_F(RelayOutputsTest, AnExtcapCaptureEndsOnAStopSignalOrWhenItsReaderLeaves) {
+  for (const bool readerLeaves : {false, true}) {
+    SCOPED_TRACE(readerLeaves ? "the reader leaves" : "a stop signal");
+    log = ExpectedLog();
+    const std::string fifo = (relay.directory / "extcap.fifo").string();
+    const std::string logPath = (relay.directory / "extcap.txt").string();
+    fs::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_NE(reader, -1);
+    ASSERT_TRUE(relay.relay.Start(
+        {RelayExecutable(), "--capture", "--extcap-interface", "tessard", "--fifo", fifo,
+         "--listen-port", std::to_string(relay.relayPort), "--server-port",
+         std::to_string(relay.serverPort), "--log-file", logPath},
+        relay.directory.string(), (relay.directory / "console.txt").string(),
+        (relay.directory / "errors.txt").string()));
+    ASSERT_TRUE(relay.WaitUntilRelaying()) << relay.Errors();
+    ASSERT_TRUE(CarryGame(5)) << relay.Errors();
+    // Every datagram's log lines are in the file before the stop.
+    EXPECT_EQ(relay.Log("extcap.txt"), log.FileText());
+    const std::string captured = Drain(reader);
+    const auto stopAt = std::chrono::steady_clock::now();
+    if (readerLeaves) {
+      close(reader);
+      reader = -1;
+    } else {
+      ASSERT_TRUE(relay.relay.RequestStop());
+    }
+    EXPECT_EQ(relay.WaitForExit(), 0) << relay.Errors();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(1));
+    EXPECT_EQ(relay.Errors(), "");
+    EXPECT_EQ(relay.Log("extcap.txt"), log.FileText());
+    const CaptureContents contents = ReadCapture(captured + (reader == -1 ? "" : Drain(reader)));
+    EXPECT_EQ(contents.error, "");
+    EXPECT_EQ(contents.records.size(), static_cast<std::size_t>(5 + 1)) << "and the probe";
+    if (reader != -1) close(reader);
+  }
 }
 
 TEST_F(RelayOutputsTest, AFileSizeLimitEndsEachOutputCleanlyWhileRelayingGoesOn) {
