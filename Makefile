@@ -43,9 +43,10 @@ bench:
 	$(BENCH_DIR)/bench/relay_compare
 	bench/idle_cpu.sh $(BENCH_DIR)/relay/tessard 10
 
-# The three release packages, in build/packages: the .deb and the tarball
-# from a Linux Release build, the zip from the MinGW-w64 cross build. Each
-# build is configured afresh, so that the version names the current commit.
+# The release packages, in build/packages: the .deb and the tarball from a
+# Linux Release build, the zip and the installer from the MinGW-w64 cross
+# build. Each build is configured afresh, so that the version names the
+# current commit.
 PACKAGE_DIR := build/packages
 package:
 	rm -rf $(PACKAGE_DIR)
