@@ -40,6 +40,7 @@ bool CaptureFile::Start(std::unique_ptr<OutputTarget> replacement,
 
 bool CaptureFile::Begin(std::unique_ptr<OutputTarget> replacement) {
   target = std::move(replacement);
+  if (watchingReader) target->WakeWhenReaderLeaves(true);
   writer.Start(target.get());
   const std::vector<std::uint8_t> header = CaptureFileHeader();
   return writer.Write(header.data(), static_cast<std::uint32_t>(header.size()),
@@ -51,12 +52,30 @@ void CaptureFile::FollowReaders(const char* path, void (*restartHandler)()) {
   onRestart = restartHandler;
 }
 
-void CaptureFile::LookForNewReader() {
+void CaptureFile::WatchReader() {
+  watchingReader = true;
+  if (target != nullptr) target->WakeWhenReaderLeaves(true);
+}
+
+void CaptureFile::NoticeReaderLeaving() {
+  if (target == nullptr) {
+    if (!fifoPath.empty()) LookForNewReader(false);
+    return;
+  }
+  if (!writer.Failed()) {
+    if (!target->ReaderLeft()) return;
+    // The same words as a write into the deserted pipe would have given.
+    writer.GiveUp(platform::kReaderLeftReason);
+  }
+  if (!fifoPath.empty()) LookForNewReader(true);
+}
+
+void CaptureFile::LookForNewReader(bool atOnce) {
   // Opening a FIFO that no one reads fails at once, but not for free: a
   // few looks a second are plenty for a reader that a user starts by hand.
   constexpr std::uint32_t kLookEveryMs = 250;
   const std::uint32_t now = platform::TickCount();
-  if (now - lookedAt < kLookEveryMs) return;
+  if (!atOnce && now - lookedAt < kLookEveryMs) return;
   lookedAt = now;
   // The old reader's unread bytes stay in the pipe for as long as it is
   // open at either end; closed, the next reader gets a fresh one.
@@ -77,7 +96,7 @@ void CaptureFile::LookForNewReader() {
 }
 
 bool CaptureFile::Record(const CapturedDatagram& datagram) {
-  if (writer.Failed() && !fifoPath.empty()) LookForNewReader();
+  if (writer.Failed() && !fifoPath.empty()) LookForNewReader(false);
   if (!IsOpen() || writer.Failed() || openFailed) return false;
   // Cleared, not freed: after the largest block so far, no allocation per
   // datagram.

@@ -36,6 +36,14 @@ class CaptureFile {
   // through onRestart. The capture no longer counts as whole after that.
   void FollowReaders(const char* path, void (*onRestart)());
 
+  // Has the wait between the relay's passes end when the reader of the
+  // pipe being written leaves, so that it is seen before a write fails.
+  void WatchReader();
+  // After such a wait: a reader that has left ends the capture, told once;
+  // a followed FIFO is let go of at once and looked at for a new reader,
+  // so that one who opens it again gets a capture from its header.
+  void NoticeReaderLeaving();
+
   // Writes the datagram's packet block. False when this or an earlier write
   // failed, or the file is not open.
   bool Record(const CapturedDatagram& datagram);
@@ -45,6 +53,8 @@ class CaptureFile {
   bool Close();
 
   bool IsOpen() const { return writer.HasTarget(); }
+  // Whether its last output failed because the pipe's reader left.
+  bool ReaderLeft() const { return writer.ReaderLeft(); }
   // True once creating, writing or closing has failed, or a reader left.
   bool Failed() const { return writer.Failed() || openFailed || interrupted; }
   // Why it failed; empty while it has not.
@@ -55,7 +65,7 @@ class CaptureFile {
   bool Begin(std::unique_ptr<OutputTarget> replacement);
   // After a failure on a followed FIFO: lets go of it once its reader has
   // gone, and starts again when a new reader has opened it.
-  void LookForNewReader();
+  void LookForNewReader(bool atOnce);
 
   std::unique_ptr<OutputTarget> target;
   OutputWriter writer;
@@ -65,6 +75,7 @@ class CaptureFile {
   std::string fifoPath;  // empty: not followed
   void (*onRestart)() = nullptr;
   bool interrupted = false;  // a reader left, and what came meanwhile is not in it
+  bool watchingReader = false;
   std::uint32_t lookedAt = 0;
 };
 

@@ -17,6 +17,7 @@ bool FileOutput::CutBack(std::uint64_t length, char* reason, std::uint32_t reaso
 
 bool FileOutput::Close(char* reason, std::uint32_t reasonSize) {
   if (descriptor == -1) return true;
+  WakeWhenReaderLeaves(false);
   const int closing = descriptor;
   descriptor = -1;  // released even when closing reports an error
   return platform::CloseOutputFile(closing, reason, reasonSize);
@@ -25,6 +26,12 @@ bool FileOutput::Close(char* reason, std::uint32_t reasonSize) {
 std::uint32_t FileOutput::Now() const { return platform::TickCount(); }
 
 bool FileOutput::ReaderLeft() const { return platform::OutputReaderLeft(descriptor); }
+
+void FileOutput::WakeWhenReaderLeaves(bool wake) {
+  if (wake == watched || descriptor == -1) return;
+  watched = wake;
+  platform::WatchOutputReader(wake ? descriptor : -1);
+}
 
 void OutputWriter::Start(OutputTarget* replacement) {
   target = replacement;

@@ -27,6 +27,8 @@ class OutputTarget {
   virtual std::uint32_t Now() const = 0;
   // Whether the output is a pipe whose reader has gone (another may come).
   virtual bool ReaderLeft() const { return false; }
+  // Whether the relay's wait between passes ends when the reader leaves.
+  virtual void WakeWhenReaderLeaves(bool /*wake*/) {}
 };
 
 // An output file opened through the platform (platform.h), written straight
@@ -34,6 +36,7 @@ class OutputTarget {
 class FileOutput : public OutputTarget {
  public:
   explicit FileOutput(int descriptor) : descriptor(descriptor) {}
+  ~FileOutput() override { WakeWhenReaderLeaves(false); }
   std::int64_t Write(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t waitMs,
                      char* reason, std::uint32_t reasonSize) override;
   bool CutBack(std::uint64_t length, char* reason, std::uint32_t reasonSize) override;
@@ -41,9 +44,11 @@ class FileOutput : public OutputTarget {
   bool Close(char* reason, std::uint32_t reasonSize) override;
   std::uint32_t Now() const override;
   bool ReaderLeft() const override;
+  void WakeWhenReaderLeaves(bool wake) override;
 
  private:
   int descriptor;
+  bool watched = false;
 };
 
 // A write that finds no room in the output waits for it, but never long:

@@ -172,6 +172,11 @@ std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t le
 // Whether descriptor is a pipe or FIFO that every reader has closed (a
 // write would fail with a broken pipe). Never waits.
 bool OutputReaderLeft(int descriptor);
+// The reason an output gives when the reader of its pipe has gone.
+constexpr const char* kReaderLeftReason = "Broken pipe";
+// From now on WaitForReadable also ends when every reader of the pipe or
+// FIFO descriptor has gone (one output at a time); -1 stops that.
+void WatchOutputReader(int descriptor);
 // Opens the FIFO at path for writing again, once its reader has left, and
 // takes its lock as OpenOutputFile does. Never creates a file and never
 // waits: kNoReader while no one has it open for reading, kInUse while

@@ -104,6 +104,9 @@ void DrainWakeUps() {
   }
 }
 
+// The output FIFO whose reader leaving ends the wait; -1: none.
+int watchedOutput = -1;
+
 bool keyboardWatched = false;
 // End of input, a hang-up, or an input that never holds a key (/dev/null):
 // poll() reports such an input readable for ever, so it is watched no more.
@@ -286,7 +289,7 @@ void CloseReadinessEvent(EventHandle) {}
 // EINTR, or through the self-pipe when it lands just before the call.
 bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t milliseconds) {
   constexpr int kMostSockets = 8;
-  pollfd watched[kMostSockets + 2];
+  pollfd watched[kMostSockets + 3];
   nfds_t watchedCount = 0;
   for (int i = 0; i < count && watchedCount < kMostSockets; ++i) {
     if (watches[i].event == nullptr) continue;
@@ -297,9 +300,12 @@ bool WaitForReadable(const ReadinessWatch* watches, int count, std::uint32_t mil
   if (WatchingInput()) watched[watchedCount++] = {STDIN_FILENO, POLLIN, 0};
   const nfds_t wakeAt = watchedCount;
   if (wakeRead != -1) watched[watchedCount++] = {wakeRead, POLLIN, 0};
+  // Asked for nothing, the writing end of a FIFO still reports POLLERR when
+  // its last reader goes.
+  if (watchedOutput != -1) watched[watchedCount++] = {watchedOutput, 0, 0};
   if (stopRequested != 0) return false;
   if (::poll(watched, watchedCount, static_cast<int>(milliseconds)) <= 0) return false;
-  if (wakeAt < watchedCount && watched[wakeAt].revents != 0) DrainWakeUps();
+  if (wakeRead != -1 && watched[wakeAt].revents != 0) DrainWakeUps();
   // Readable with no byte to read: end of input, or a device such as
   // /dev/null that is readable for ever and never holds a key.
   if (inputAt < wakeAt && watched[inputAt].revents != 0 && !BytesWaitingOnInput()) {
@@ -553,6 +559,8 @@ std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t le
     ::poll(&watched, 1, static_cast<int>(waitMs - waited));
   }
 }
+
+void WatchOutputReader(int descriptor) { watchedOutput = descriptor; }
 
 bool OutputReaderLeft(int descriptor) {
   // The writing end of a pipe without readers polls as an error, and does

@@ -415,6 +415,8 @@ std::int64_t WriteOutputFile(int descriptor, const void* bytes, std::uint32_t le
 
 bool OutputReaderLeft(int /*descriptor*/) { return false; }
 
+void WatchOutputReader(int /*descriptor*/) {}
+
 OutputOpening ReopenOutputFifo(const char* /*path*/, int* /*descriptor*/, char* reason,
                                std::uint32_t reasonSize) {
   CopyText("Windows has no FIFOs", reason, reasonSize);

@@ -1,3 +1,3 @@
 #include "relay/relay_program.h"
 
-int main() { return tessard::RunRelay(); }
+int main(int argc, char** argv) { return tessard::RunProgram(argc, argv); }

@@ -1,5 +1,6 @@
 #include "relay/relay_loop.h"
 
+#include "log/packet_log.h"
 #include "platform/platform.h"
 #include "relay/game_traffic.h"
 
@@ -88,20 +89,28 @@ bool RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCaptu
 // when the tick count has moved on: under a flood a pass takes
 // microseconds, and on Windows (under wine most of all) asking the console
 // costs more than the pass itself. A key is still seen within a tick.
-void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCapture* capture) {
-  bool askKeyboard = true;
+//
+// A capture FIFO's reader that leaves wakes the wait, and is let go of at
+// once, so that one who opens it again gets a capture from its header.
+void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, TrafficCapture* capture,
+               const LoopOptions& options) {
+  bool askKeyboard = options.keyboard;
   std::uint32_t keyboardAskedAt = 0;
   while (!platform::StopRequested()) {
     if (askKeyboard) {
       if (platform::KeyPressed()) break;
       keyboardAskedAt = platform::TickCount();
     }
-    if (RelayPass(gameEndpoint, auxEndpoint, capture)) {
-      askKeyboard = platform::TickCount() != keyboardAskedAt;
+    const bool carried = RelayPass(gameEndpoint, auxEndpoint, capture);
+    if (options.writeLogEachPass && packetLog.count > 0) FlushLog();
+    if (carried) {
+      askKeyboard = options.keyboard && platform::TickCount() != keyboardAskedAt;
     } else {
       WaitForDatagram(gameEndpoint, auxEndpoint, kIdleWaitMs);
-      askKeyboard = true;
+      askKeyboard = options.keyboard;
+      if (capture != nullptr) capture->NoticeReaderLeaving();
     }
+    if (options.endWithCapture && (capture == nullptr || capture->Ended())) break;
   }
 }
 

@@ -21,9 +21,19 @@ extern NetAddress serverAuxAddress;
 bool RelayPass(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint,
                TrafficCapture* capture = nullptr);
 
+// How the loop ends and what it leaves behind each pass.
+struct LoopOptions {
+  bool keyboard = true;  // a key press ends the loop
+  // No log fragment waits in memory past the pass that made it, for a
+  // relay that may be ended without notice.
+  bool writeLogEachPass = false;
+  // The loop ends once the capture has ended (its reader left).
+  bool endWithCapture = false;
+};
+
 // Passes until a key is pressed or a stop is requested. After a pass that
 // took nothing it waits for a datagram on either endpoint, at most 10 ms.
 void RelayLoop(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint,
-               TrafficCapture* capture = nullptr);
+               TrafficCapture* capture = nullptr, const LoopOptions& options = {});
 
 }  // namespace tessard

@@ -54,6 +54,12 @@ void ReportCaptureFailure(const char* reason, bool endMayBeTorn, bool readerLeft
       endMayBeTorn ? ", and its last record may be cut short" : "");
 }
 
+// Wireshark ends a capture by leaving the pipe: that is no failure to
+// tell of.
+void ReportPipeCaptureFailure(const char* reason, bool endMayBeTorn, bool readerLeft) {
+  if (!readerLeft) ReportCaptureFailure(reason, endMayBeTorn, readerLeft);
+}
+
 void ReportCaptureRestart() {
   ReportProblem("capture file %s has a new reader: the capture starts again",
                 relaySettings.capturePath);
@@ -79,29 +85,52 @@ bool OutputNamesTheSettingsFile() {
   return false;
 }
 
-bool RelayOutputs::Open() {
+bool RelayOutputs::Open() { return OpenOutputs(false, 0); }
+
+bool RelayOutputs::OpenEveryOne(std::uint32_t waitMs) { return OpenOutputs(true, waitMs); }
+
+bool RelayOutputs::OpenOutputs(bool required, std::uint32_t waitMs) {
   const char* logPath = relaySettings.logPath;
   const char* capturePath = relaySettings.capturePath;
+  const char* stopping = required ? "stopping" : "stopping without touching any file";
+  everyOneRequired = required;
+  logAsked = !required || logPath[0] != '\0';
   OpenedFile logFile;
-  OpenFile(logPath, logFile);
-  if (logFile.opening == OutputOpening::kInUse) {
-    ReportProblem("cannot open log file %s: %s; stopping without touching any file", logPath,
-                  logFile.reason);
-    return false;
+  if (logAsked) {
+    OpenFile(logPath, logFile);
+    if (logFile.opening == OutputOpening::kInUse ||
+        (everyOneRequired && logFile.opening != OutputOpening::kOpened)) {
+      ReportProblem("cannot open log file %s: %s; %s", logPath, logFile.reason, stopping);
+      return false;
+    }
   }
   // The log exists by now, if it can exist at all, so the same file is seen
   // however the two paths spell it.
   const bool captureIsLog =
-      capturePath[0] != '\0' && platform::SameOutputFile(capturePath, logPath);
+      logAsked && capturePath[0] != '\0' && platform::SameOutputFile(capturePath, logPath);
   OpenedFile captureFile;
   if (capturePath[0] != '\0' && !captureIsLog) {
     OpenFile(capturePath, captureFile);
-    if (captureFile.opening == OutputOpening::kInUse) {
-      ReportProblem("cannot open capture file %s: %s; stopping without touching any file",
-                    capturePath, captureFile.reason);
+    // The reader of a pipe that Wireshark made opens it a moment after the
+    // relay starts.
+    const std::uint32_t startedAt = platform::TickCount();
+    while (everyOneRequired && captureFile.opening == OutputOpening::kNoReader &&
+           !platform::StopRequested() && platform::TickCount() - startedAt < waitMs) {
+      platform::SleepAlertable(10);
+      OpenFile(capturePath, captureFile);
+    }
+    if (captureFile.opening == OutputOpening::kInUse ||
+        (everyOneRequired && captureFile.opening != OutputOpening::kOpened)) {
+      ReportProblem("cannot open capture file %s: %s; %s", capturePath, captureFile.reason,
+                    stopping);
       GiveBack(logFile);
       return false;
     }
+  }
+  if (everyOneRequired && captureIsLog) {
+    ReportProblem("cannot use %s as the capture file: it is the log file; stopping", capturePath);
+    GiveBack(logFile);
+    return false;
   }
 
   // Both are locked: only now is anything emptied.
@@ -112,7 +141,14 @@ bool RelayOutputs::Open() {
     SetLogFailureHandler(ReportLogFailure);
     logOpen = true;
   } else {
-    ReportProblem("cannot open log file %s: %s; relaying without a log", logPath, logFile.reason);
+    if (required && logAsked) {
+      ReportProblem("cannot open log file %s: %s; %s", logPath, logFile.reason, stopping);
+      GiveBack(captureFile);
+      return false;
+    }
+    if (logAsked) {
+      ReportProblem("cannot open log file %s: %s; relaying without a log", logPath, logFile.reason);
+    }
     platform::PointStandardOutputAt(-1);
   }
   if (captureIsLog) {
@@ -120,8 +156,10 @@ bool RelayOutputs::Open() {
         "cannot use %s as the capture file: it is the log file %s; relaying without a capture",
         capturePath, logPath);
   } else if (captureFile.opening == OutputOpening::kOpened && Empty(captureFile)) {
-    capture.Start(std::make_unique<FileOutput>(captureFile.descriptor), ReportCaptureFailure);
-    capture.FollowReaders(capturePath, ReportCaptureRestart);
+    capture.Start(std::make_unique<FileOutput>(captureFile.descriptor),
+                  everyOneRequired ? ReportPipeCaptureFailure : ReportCaptureFailure);
+    capture.WatchReader();
+    if (!everyOneRequired) capture.FollowReaders(capturePath, ReportCaptureRestart);
   } else if (capturePath[0] != '\0') {
     ReportProblem("cannot open capture file %s: %s; relaying without a capture", capturePath,
                   captureFile.reason);
@@ -131,7 +169,7 @@ bool RelayOutputs::Open() {
 }
 
 bool RelayOutputs::Close() {
-  bool logWhole = false;
+  bool logWhole = !logAsked;
   if (logOpen) {
     // Standard output lets go of the log first, so that closing the log's
     // own descriptor closes the file, and tells whether that worked.
@@ -140,7 +178,9 @@ bool RelayOutputs::Close() {
     SetLogOutput(nullptr);
     log.reset();
   }
-  const bool captureWhole = capture.Close() && !captureRefused;
+  // Wireshark's reader leaving the pipe ends the capture as it meant to.
+  const bool readerLeft = everyOneRequired && capture.ReaderLeft();
+  const bool captureWhole = (capture.Close() || readerLeft) && !captureRefused;
   return logWhole && captureWhole;
 }
 

@@ -3,6 +3,7 @@
 // file that another running relay is writing.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "platform/output_writer.h"
@@ -23,6 +24,12 @@ class RelayOutputs {
   // relay must stop. An output that cannot be had otherwise, or a capture
   // naming the log file, is told, and relaying goes on without it.
   bool Open();
+  // For a relay started by Wireshark: every output asked for must be had.
+  // An empty log path means no log. The capture pipe is waited for until
+  // its reader opens it (Wireshark starts the reader beside the relay), a
+  // stop is requested or waitMs pass. False, told, when an output cannot be
+  // had: nothing is left changed or created then.
+  bool OpenEveryOne(std::uint32_t waitMs);
 
   // The capture to record into; nullptr when there is none.
   TrafficCapture* Capture() { return capture.IsOpen() ? &capture : nullptr; }
@@ -32,7 +39,11 @@ class RelayOutputs {
   bool Close();
 
  private:
+  bool OpenOutputs(bool required, std::uint32_t waitMs);
+
   bool logOpen = false;
+  bool logAsked = true;
+  bool everyOneRequired = false;
   bool captureRefused = false;  // asked for, but could not be had
   std::unique_ptr<FileOutput> log;
   TrafficCapture capture;

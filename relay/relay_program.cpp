@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "net/net_startup.h"
 #include "net/udp_endpoint.h"
 #include "platform/platform.h"
+#include "relay/extcap.h"
 #include "relay/game_traffic.h"
 #include "relay/problem_report.h"
 #include "relay/relay_loop.h"
@@ -83,7 +85,95 @@ void AnnounceRoute(const SettingsOutcome& outcome) {
   WarnOfUnusableServer(outcome);
 }
 
+// The options of Wireshark's dialog as the relay's settings; false, told,
+// when one cannot be used.
+bool TakeExtcapOptions(const ExtcapOptions& options) {
+  const struct {
+    const std::string& text;
+    char* into;
+    const char* what;
+  } paths[] = {{options.logFile, relaySettings.logPath, "log file"},
+               {options.fifo, relaySettings.capturePath, "capture pipe"}};
+  for (const auto& path : paths) {
+    if (path.text.size() >= kSettingsTextSize) {
+      ReportProblem("the %s's path is longer than %d characters", path.what,
+                    static_cast<int>(kSettingsTextSize - 1));
+      return false;
+    }
+    std::snprintf(path.into, kSettingsTextSize, "%s", path.text.c_str());
+  }
+  relaySettings.settingsPath[0] = '\0';
+  relaySettings.listenPort = options.listenPort;
+  relaySettings.serverPort = options.serverPort;
+  bool resolved = false;
+  relaySettings.serverAddress = ResolveHost(options.serverAddress.c_str(), &resolved);
+  if (!resolved) {
+    ReportProblem("cannot resolve server host \"%s\"", options.serverAddress.c_str());
+    return false;
+  }
+  if (relaySettings.serverAddress == 0 || relaySettings.serverAddress == 0xFFFFFFFF) {
+    ReportProblem("server address %s cannot be a server",
+                  platform::FormatDottedQuad(relaySettings.serverAddress));
+    return false;
+  }
+  return true;
+}
+
+// The relay as Wireshark starts it: its settings from the dialog, no
+// console, its capture into Wireshark's pipe. Wireshark ends it by a stop
+// signal, or on Windows by ending the process without notice, so nothing
+// it has taken waits in memory past the pass that took it.
+int RunExtcapCapture(const ExtcapOptions& options) {
+  // Long enough for a busy machine to start Wireshark's reader.
+  constexpr std::uint32_t kReaderWaitMs = 30000;
+  platform::InstallStopHandlers();
+  platform::TreatOutputSignalsAsErrors();
+  NetStartup();
+  if (!TakeExtcapOptions(options)) {
+    NetCleanup();
+    return 1;
+  }
+  serverGameAddress.Set(relaySettings.serverAddress, relaySettings.serverPort);
+  serverAuxAddress.Set(relaySettings.serverAddress, AuxiliaryPort(relaySettings.serverPort));
+  UdpEndpoint gameEndpoint;
+  UdpEndpoint auxEndpoint;
+  RelayOutputs outputs;
+  if (!OpenEndpoint(gameEndpoint, relaySettings.listenPort, "game") ||
+      !OpenEndpoint(auxEndpoint, AuxiliaryPort(relaySettings.listenPort), "auxiliary") ||
+      !outputs.OpenEveryOne(kReaderWaitMs)) {
+    auxEndpoint.Close();
+    gameEndpoint.Close();
+    NetCleanup();
+    return 1;
+  }
+
+  LoopOptions loop;
+  loop.keyboard = false;  // Wireshark's console is hidden, its input closed
+  loop.writeLogEachPass = true;
+  loop.endWithCapture = true;
+  RelayLoop(gameEndpoint, auxEndpoint, outputs.Capture(), loop);
+
+  NetCleanup();
+  FinishInspection();
+  const bool outputsWhole = outputs.Close();
+  auxEndpoint.Close();
+  gameEndpoint.Close();
+  return outputsWhole ? 0 : 1;
+}
+
 }  // namespace
+
+int RunProgram(int argc, char** argv) {
+  if (argc <= 1) return RunRelay();
+  const ExtcapCall call = ParseExtcapArguments(argc - 1, argv + 1);
+  if (!call.error.empty()) {
+    ReportProblem("%s", call.error.c_str());
+    return 1;
+  }
+  if (call.request == ExtcapRequest::kCapture) return RunExtcapCapture(call.options);
+  AnswerExtcapQuestion(call.request, stdout);
+  return 0;
+}
 
 int RunRelay() {
   platform::StartKeyboardWatch();

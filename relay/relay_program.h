@@ -9,4 +9,9 @@ namespace tessard {
 // not start or its log or capture could not be opened or written in full.
 int RunRelay();
 
+// The program: with no arguments the relay above; with Wireshark's extcap
+// arguments the answer to its question, or the relay started with the
+// options given and its capture written into the pipe Wireshark names.
+int RunProgram(int argc, char** argv);
+
 }  // namespace tessard

@@ -27,7 +27,14 @@ class TrafficCapture {
   // See CaptureFile::FollowReaders.
   void FollowReaders(const char* path, void (*onRestart)()) { file.FollowReaders(path, onRestart); }
 
+  // See CaptureFile::WatchReader and NoticeReaderLeaving.
+  void WatchReader() { file.WatchReader(); }
+  void NoticeReaderLeaving() { file.NoticeReaderLeaving(); }
+
   bool IsOpen() const { return file.IsOpen(); }
+  // Whether nothing more will be captured: a write failed, a reader left.
+  bool Ended() const { return !file.IsOpen() || file.Failed(); }
+  bool ReaderLeft() const { return file.ReaderLeft(); }
   const char* Reason() const { return file.Reason(); }
 
   // A game datagram just carried, with the payload its inspection dumped
