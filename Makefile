@@ -43,10 +43,18 @@ bench:
 	$(BENCH_DIR)/bench/relay_compare
 	bench/idle_cpu.sh $(BENCH_DIR)/relay/tessard 10
 
-# The three release packages, in build/packages: the .deb and the tarball
-# from a Linux Release build, the zip from the MinGW-w64 cross build. Each
-# build is configured afresh, so that the version names the current commit.
+# The release packages, in build/packages: the .deb and the tarball from a
+# Linux Release build, the zip and the installer from the MinGW-w64 cross
+# build. Each build is configured afresh, so that the version names the
+# current commit.
 PACKAGE_DIR := build/packages
+# One time for every file that the packages date, the commit's, so that
+# the zip and the installer hold the same tessard.exe (strip writes this
+# time into it) and a package made again from the commit is the same.
+SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
+ifneq ($(SOURCE_DATE_EPOCH),)
+package: export SOURCE_DATE_EPOCH := $(SOURCE_DATE_EPOCH)
+endif
 package:
 	rm -rf $(PACKAGE_DIR)
 	cmake --preset package

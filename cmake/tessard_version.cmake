@@ -6,9 +6,11 @@
 #
 # Sets TESSARD_VERSION (that string), TESSARD_DEBIAN_VERSION (the same in
 # Debian's version syntax, which sorts it correctly against the release:
-# 0.2.0+12.gabc1234 after it, 0.2.0~gabc1234 before it) and
+# 0.2.0+12.gabc1234 after it, 0.2.0~git12.gabc1234 before it) and
 # TESSARD_VERSION_TWEAK (the commits since the tag, for the fourth number of
 # a Windows file version).
+
+include(${CMAKE_CURRENT_LIST_DIR}/tessard_version_names.cmake)
 
 set(TESSARD_VERSION ${PROJECT_VERSION})
 set(TESSARD_DEBIAN_VERSION ${PROJECT_VERSION})
@@ -36,33 +38,12 @@ if(GIT_FOUND)
       WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
       OUTPUT_VARIABLE tessard_describe OUTPUT_STRIP_TRAILING_WHITESPACE
       RESULT_VARIABLE tessard_git_failed ERROR_QUIET)
+    execute_process(COMMAND ${GIT_EXECUTABLE} rev-list --count HEAD
+      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+      OUTPUT_VARIABLE tessard_commits OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
   endif()
   if(NOT tessard_git_failed AND tessard_describe)
-    string(REPLACE "." "\\." tessard_version_pattern "${PROJECT_VERSION}")
-    if(tessard_describe MATCHES "^v${tessard_version_pattern}(-([0-9]+)-(g[0-9a-f]+))?(-dirty)?$")
-      # The tag, or commits after it.
-      set(TESSARD_VERSION "${PROJECT_VERSION}")
-      if(CMAKE_MATCH_1)
-        set(TESSARD_VERSION "${TESSARD_VERSION}-${CMAKE_MATCH_2}-${CMAKE_MATCH_3}")
-        set(TESSARD_DEBIAN_VERSION "${PROJECT_VERSION}+${CMAKE_MATCH_2}.${CMAKE_MATCH_3}")
-        set(TESSARD_VERSION_TWEAK ${CMAKE_MATCH_2})
-      endif()
-      if(CMAKE_MATCH_4)
-        set(TESSARD_VERSION "${TESSARD_VERSION}-dirty")
-        if(CMAKE_MATCH_1)
-          set(TESSARD_DEBIAN_VERSION "${TESSARD_DEBIAN_VERSION}.dirty")
-        else()
-          set(TESSARD_DEBIAN_VERSION "${TESSARD_DEBIAN_VERSION}+dirty")
-        endif()
-      endif()
-    elseif(tessard_describe MATCHES "^([0-9a-f]+)(-dirty)?$")
-      # No tag of this version: the abbreviated commit alone.
-      set(TESSARD_VERSION "${PROJECT_VERSION}-g${tessard_describe}")
-      set(TESSARD_DEBIAN_VERSION "${PROJECT_VERSION}~g${CMAKE_MATCH_1}")
-      if(CMAKE_MATCH_2)
-        set(TESSARD_DEBIAN_VERSION "${TESSARD_DEBIAN_VERSION}.dirty")
-      endif()
-    endif()
+    tessard_versions(${PROJECT_VERSION} "${tessard_describe}" "${tessard_commits}")
     # Configure again when HEAD moves (a commit, a checkout), so that the
     # version never names a commit the build has left. Its reflog changes
     # with every move.
