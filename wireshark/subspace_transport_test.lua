@@ -39,6 +39,10 @@ local function shape(node)
   for _, mark in ipairs({"waiting", "retransmission", "stale", "problem"}) do
     if note[mark] ~= nil then text = text .. "!" .. (mark == "problem" and note.problem or mark) end
   end
+  for i, range in ipairs(note.missing or {}) do
+    text = text .. (i == 1 and "!missing:" or ",") .. string.format("%.0f", range[1])
+    if range[2] ~= range[1] then text = text .. string.format("-%.0f", range[2]) end
+  end
   if node.children ~= nil and #node.children > 0 then
     local inner = {}
     for i, child in ipairs(node.children) do
@@ -79,7 +83,8 @@ end
 -- Datagrams of one direction in turn, frame numbers from 1: what each frame
 -- shows, what became of the pieces in frame order (the frame that
 -- completed their packet, - for none yet, or why not joined), and the
--- packets joined. Limit: the largest packet, when not 16 MiB.
+-- packets joined. Limit: the largest packet, when not 16 MiB; then whether
+-- the capture missed the flow's beginning, and the window, when not 256.
 local flows = {
   {"chunks in id order, a stream, a cancel",
    {"00 03 00000000 00 08 2801", "00 03 01000000 00 09 02", "00 0a 03000000 2a",
@@ -101,10 +106,27 @@ local flows = {
    {"00 08 2801", "00 08 020304", "00 08 05", "00 09 06", "00 08 2a", "00 09 2b"},
    {"c08:2", "c08:3!too_big", "c08:1!too_big", "c09:1!too_big", "c08:1", "c09:1[+g2a]"},
    "- too_big too_big too_big 6 6", "2a2b", 4},
+  {"a flow begun before the capture: pieces up to the first tail and a stream are not joined",
+   {"00 08 2801", "00 09 02", "00 08 41", "00 09 42", "00 0a 05000000 0102",
+    "00 0a 05000000 0304", "00 0a 02000000 2a2b"},
+   {"c08:2!start_missing", "c09:1!start_missing", "c08:1", "c09:1[+g41]",
+    "c0a=5:2!start_missing", "c0a=5:2!start_missing", "c0a=2:2[+g2a]"},
+   "start_missing start_missing 4 4 start_missing start_missing 7", "4142 2a2b", nil, true},
+  {"a missing id is given up a window on, costing the chunk it was in",
+   {"00 03 00000000 00 08 41", "00 03 02000000 00 08 42", "00 03 03000000 00 09 43",
+    "00 03 04000000 00 08 44", "00 03 05000000 00 09 45", "00 03 01000000 00 09 46",
+    "00 03 ffff0000 00 09 47"},
+   {"c03=0[c08:1]", "c03=2!waiting[c08:1]", "c03=3!waiting[c09:1]", "c03=4!missing:1[c08:1]",
+    "c03=5[c09:1 +g44]", "c03=1!stale[c09:1]", "c03=65535!waiting!missing:6-65532[c09:1]"},
+   "- start_missing start_missing 5 5", "4445", nil, false, 3},
+  {"a joined packet of chunk headers is read, not joined again",
+   {"00 08 0008 0008", "00 09 0009 28", "00 09 29"},
+   {"c08:4", "c09:3[+c08:5]", "c09:1[+g29]"}, "2 2 3", "00080008000928 29"},
 }
 for _, case in ipairs(flows) do
   transport.MAX_PACKET = case[6] or 16 * 1024 * 1024
-  local flow = transport.new_flow()
+  transport.WINDOW = case[8] or 256
+  local flow = transport.new_flow(case[7])
   local notes_by_frame, joined = {}, {}
   for frame, datagram in ipairs(case[2]) do
     local notes = {}
