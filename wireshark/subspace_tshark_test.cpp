@@ -257,11 +257,12 @@ TEST_F(SubspaceDissectorTest, FollowsEachConversationThroughReconnectsAndDisconn
   Connection auxiliary(capture, rows, Endpoint("10.0.0.1", 50005), Endpoint("10.0.0.9", 383));
   const auto packet = [&](std::size_t size) { return Type0E(Payload(size, random)); };
 
-  // A conversation whose exchange the capture missed: shown as carried.
+  // A conversation whose exchange the capture missed: shown as carried,
+  // the side on the game port taken for the server.
   late.clientCipher.clientKey = late.serverCipher.clientKey = -5;
   late.clientCipher.SetServerKey(5);
   late.serverCipher.SetServerKey(5);
-  late.Send(true, packet(40), false)[kInfo] = "game 0x0E, not decrypted";
+  late.Send(true, packet(40), false)[kInfo] = "c2s game 0x0E, not decrypted";
 
   game.Exchange(-1000, 1000, -3);
   game.Send(true, packet(100), true)[kInfo] = "c2s game 0x0E";
