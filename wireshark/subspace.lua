@@ -27,10 +27,10 @@ local byte = string.byte
 
 -- One game datagram: the decision for it (made now on the first pass, read
 -- back on later ones), its decryption, its packets, and how it is shown.
--- plain: the relay's capture, which holds it decrypted already; key,
--- source and hint: its conversation, its sender and the direction the
--- capture tells (see subspace_locate.lua).
-local function game(tvb, pinfo, tree, length, plain, key, source, hint)
+-- plain: the relay's capture, which holds it decrypted already; whence:
+-- its conversation, its sender and the direction the capture tells (see
+-- subspace_locate.lua).
+local function game(tvb, pinfo, tree, length, plain, whence)
   local raw = tvb:raw()  -- as captured, which a short snap length may have cut
   local captured = #raw
   local first, second = byte(raw, 1, 2)
@@ -40,13 +40,16 @@ local function game(tvb, pinfo, tree, length, plain, key, source, hint)
   local frame = decide.known(number)
   local flow
   if frame == nil then
-    if pinfo.visited then
+    if pinfo.visited and not plain then
       -- A frame that the first pass left to other dissectors: the
       -- conversation that the heuristic claimed later covers it now.
+      -- (A record of the relay's capture that a pass without a tree took
+      -- for an auxiliary one is decided when first seen as game.)
       return 0
     elseif pinfo.in_error_pkt then
       frame = decide.quoted(number)
     else
+      local key, source, hint = whence(pinfo, plain)
       frame, flow = decide.first(number, key, source, hint, header == 2 and second or nil, length,
                                  raw)
     end

@@ -10,6 +10,7 @@
 
 return function(subspace, show)
   local locate = {}
+  local byte = string.byte
 
   -- The game pair and the auxiliary pair, each at the relay's and at the
   -- server's default port. Decode As adds game ports.
@@ -22,11 +23,9 @@ return function(subspace, show)
   -- Tessard's own capture names its interfaces: "game" holds payloads it
   -- has already decrypted, "auxiliary" the auxiliary pair as carried.
   local interface_name = Field.new("frame.interface_name")
-  -- Always there, except in a pass that builds no tree.
-  local frame_number = Field.new("frame.number")
   -- A record's direction as the client sees it, from the capture's packet
   -- flags: sent (outbound) is c2s, received is s2c.
-  local P2P_SENT, P2P_RECEIVED = 0, 1
+  local P2P_SENT, P2P_RECEIVED, P2P_UNKNOWN = 0, 1, -1
 
   -- Ports of a range preference ("382,15000-15003") as a set.
   local function port_set(text)
@@ -55,11 +54,12 @@ return function(subspace, show)
     udp_ports:add(claimed_auxiliary, subspace)
   end
 
-  -- Key requests seen by the heuristic, waiting for their answer.
-  local requests
+  -- Key requests seen by the heuristic, waiting for their answer; the
+  -- server ports of the relay capture's game pairs.
+  local requests, relay_game_ports
 
   function locate.forget()
-    requests = {}
+    requests, relay_game_ports = {}, {}
   end
   locate.forget()
 
@@ -78,15 +78,12 @@ return function(subspace, show)
     return nil
   end
 
-  -- The interface name of the frame that the capture wrapper below has
-  -- just looked up (or, in a pass without a tree, guessed), so that it is
-  -- read once a frame.
+  -- The interface of the record that the capture wrapper below is reading.
   local named_frame, frame_interface = nil, nil
 
   local function interface_of(pinfo)
     if named_frame == pinfo.number then return frame_interface end
-    local name = interface_name()
-    return name and name.value
+    return nil
   end
 
   local function auxiliary_direction(pinfo, name)
@@ -98,9 +95,10 @@ return function(subspace, show)
     return nil
   end
 
-  -- A game datagram's endpoints and what tells its direction before any
-  -- key exchange has.
-  local function game(tvb, pinfo, tree, length, plain)
+  -- A game datagram's conversation (its two endpoints, in either order),
+  -- its sender, and what tells its direction before any key exchange has.
+  -- Asked on the first pass only.
+  local function whence(pinfo, plain)
     local source_port, destination_port = pinfo.src_port, pinfo.dst_port
     local hint
     if plain then
@@ -111,9 +109,11 @@ return function(subspace, show)
       hint = "s2c"
     end
     local source = endpoint(pinfo.src, source_port)
-    local destination = endpoint(pinfo.dst, destination_port)
-    return show.game(tvb, pinfo, tree, length, plain, conversation_key(source, destination),
-                     source, hint)
+    return conversation_key(source, endpoint(pinfo.dst, destination_port)), source, hint
+  end
+
+  local function game(tvb, pinfo, tree, length, plain)
+    return show.game(tvb, pinfo, tree, length, plain, whence)
   end
 
   function subspace.dissector(tvb, pinfo, tree)
@@ -161,13 +161,32 @@ return function(subspace, show)
   end
 
   -- Tessard's capture is game traffic whatever ports the relay used, also
-  -- ports that Wireshark gives to other protocols: for each of its frames
-  -- (raw IPv4, interfaces "game" and "auxiliary") the frame's two ports are
-  -- this protocol's while UDP reads it, and theirs again afterwards.
+  -- ports that Wireshark gives to other protocols: for each of its records
+  -- (raw IPv4, interfaces "game" and "auxiliary") the two ports are this
+  -- protocol's while UDP reads it, and theirs again afterwards. A pass
+  -- that builds no tree (tshark -2 without a filter) cannot read interface
+  -- names; it knows the relay's records by how the relay frames them (raw
+  -- IPv4 with identification, flags and UDP checksum all 0) and by the
+  -- direction that each of them carries and network captures seldom do.
   local encapsulations = DissectorTable.get("wtap_encap")
   local RAW_IP4 = wtap_encaps and wtap_encaps.RAW_IP4
   local raw_ip4 = RAW_IP4 and encapsulations:get_dissector(RAW_IP4)
   local tessard_capture = Proto("subspace_capture", "SubSpace relay capture")
+
+  -- The relay's interface of a record ("game" or "auxiliary") where its
+  -- name cannot be read: the auxiliary pair is on an auxiliary port, or one
+  -- above the server port of a game pair seen before (the relay and the
+  -- server both put it there). The server's side is the destination of
+  -- what the client sends, the source of what it receives.
+  local function guess_interface(pinfo, source_port, destination_port)
+    local server = pinfo.p2p_dir == P2P_SENT and destination_port or source_port
+    if auxiliary_ports[source_port] or auxiliary_ports[destination_port]
+        or (relay_game_ports[server - 1] and not relay_game_ports[server]) then
+      return "auxiliary"
+    end
+    relay_game_ports[server] = true
+    return "game"
+  end
 
   local function lend_port(port)
     local owner = udp_ports:get_dissector(port)
@@ -194,28 +213,19 @@ return function(subspace, show)
   function tessard_capture.dissector(tvb, pinfo, tree)
     local name = interface_name()
     name = name and name.value
-    local blind = name == nil and frame_number() == nil
-    if blind and pinfo.p2p_dir ~= -1 then
-      -- A pass without a tree cannot see the interface names, but every
-      -- record of the relay's capture has its direction, which network
-      -- captures seldom carry: such a record is the relay's, on the game
-      -- interface unless on an auxiliary port.
-      name = "game"
-    end
-    named_frame, frame_interface = pinfo.number, name
-    if (name ~= "game" and name ~= "auxiliary") or tvb:captured_len() < 28 then
+    named_frame, frame_interface = pinfo.number, nil
+    if (name ~= nil and name ~= "game" and name ~= "auxiliary")
+        or (name == nil and pinfo.p2p_dir == P2P_UNKNOWN) or tvb:captured_len() < 28 then
       return read_ip4(tvb, pinfo, tree)
     end
-    local header = tvb(0, 1):uint()
-    local length = header % 16 * 4
-    if header < 69 or header >= 80 or tvb(9, 1):uint() ~= 17
-        or tvb:captured_len() < length + 4 then
+    local version, _, _, _, id1, id2, fragment1, fragment2, _, protocol =
+      byte(tvb:raw(0, 10), 1, 10)
+    if version ~= 0x45 or protocol ~= 17
+        or (name == nil and (id1 + id2 + fragment1 + fragment2 ~= 0 or tvb(26, 2):uint() ~= 0)) then
       return read_ip4(tvb, pinfo, tree)
     end
-    local source_port, destination_port = tvb(length, 2):uint(), tvb(length + 2, 2):uint()
-    if blind and (auxiliary_ports[source_port] or auxiliary_ports[destination_port]) then
-      frame_interface = "auxiliary"
-    end
+    local source_port, destination_port = tvb(20, 2):uint(), tvb(22, 2):uint()
+    frame_interface = name or guess_interface(pinfo, source_port, destination_port)
     local source_owner, destination_owner = lend_port(source_port), lend_port(destination_port)
     local result = read_ip4(tvb, pinfo, tree)
     return_port(destination_port, destination_owner)

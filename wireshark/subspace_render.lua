@@ -256,10 +256,21 @@ return function(subspace, transport)
 
   -- One packet and all it holds: fields once per packet, outer before
   -- inner, then left to right. In view each packet is a subtree of its own;
-  -- out of view the fields go onto parent.
+  -- out of view the fields go onto parent, and where no filter asks for
+  -- this protocol (unseen) only what reaches others is added: the expert
+  -- notes and the hand-off to game decoders.
   local function add_packet(parent, node, where)
     local source, offset, size = node.source, node.offset, node.size
     local item = parent
+    if where.unseen then
+      if node.game ~= nil then hand_off(item, node, where) end
+      if node.problem ~= nil or node.note ~= nil then add_marks(item, node, where) end
+      local children = node.children
+      if children ~= nil then
+        for i = 1, #children do add_packet(item, children[i], where) end
+      end
+      return
+    end
     if where.visible then
       if size > 0 then
         item = parent:add(source_tvb(where, source)(offset, size), label_of(node))
@@ -341,20 +352,25 @@ return function(subspace, transport)
                    number = pinfo.number, direction = direction, pinfo = pinfo,
                    cut = captured < length}
     local item = tree:add(subspace, tvb())
-    -- Marks for the eye only are set where someone looks.
-    if direction ~= nil then
-      local added = item:add(fields.direction, direction)
+    -- Out of view, no filter names this protocol or a field of it when
+    -- Wireshark gives a stand-in item: fields would go nowhere.
+    where.unseen = not visible and item.text == nil
+    if not where.unseen then
+      -- Marks for the eye only are set where someone looks.
+      if direction ~= nil then
+        local added = item:add(fields.direction, direction)
+        if visible then added:set_generated() end
+      end
+      if captured > 0 then item:add(fields.header, tvb(0, math.min(header, captured))) end
+      if captured > header and (decrypted_now or session == nil) then
+        add_bytes(item, fields.payload, where, 1, header, captured - header)
+      end
+      local added = item:add(fields.decrypted, session ~= nil)
       if visible then added:set_generated() end
+      if client_key ~= nil then item:add(fields.client_key, range(where, 1, 2, 4), client_key) end
+      if protocol ~= nil then item:add(fields.protocol, range(where, 1, 6, 1), protocol) end
+      if server_key ~= nil then item:add(fields.server_key, range(where, 1, 2, 4), server_key) end
     end
-    if captured > 0 then item:add(fields.header, tvb(0, math.min(header, captured))) end
-    if captured > header and (decrypted_now or session == nil) then
-      add_bytes(item, fields.payload, where, 1, header, captured - header)
-    end
-    local added = item:add(fields.decrypted, session ~= nil)
-    if visible then added:set_generated() end
-    if client_key ~= nil then item:add(fields.client_key, range(where, 1, 2, 4), client_key) end
-    if protocol ~= nil then item:add(fields.protocol, range(where, 1, 6, 1), protocol) end
-    if server_key ~= nil then item:add(fields.server_key, range(where, 1, 2, 4), server_key) end
     -- Expert notes reach the expert tap whether or not the item is real.
     if d.too_long and frame.session ~= nil and not d.plain then
       item:add_proto_expert_info(experts.too_long)
