@@ -169,22 +169,32 @@ return function(subspace, transport)
     return tvb
   end
 
-  -- The bytes a field points to: in the data source that holds them where
-  -- someone looks, else in the datagram's own bytes, which lie at the same
-  -- offsets and cost no data source; the value is given either way.
-  local function range(where, source, offset, size)
-    if where.visible or source ~= 1 then return source_tvb(where, source)(offset, size) end
-    return where.raw(offset, size)
+  -- Where someone looks at the bytes (Wireshark's details pane) every
+  -- field points to its bytes, in a data source of the decrypted or joined
+  -- bytes. Elsewhere (tshark, the packet list, filters) a number is given
+  -- by its value alone and a byte string by the datagram's own bytes,
+  -- which lie at the same offsets: each costs one call and no data source.
+  local gui = gui_enabled ~= nil and gui_enabled() or false
+
+  local function add_number(item, field, where, source, offset, size, value)
+    if where.exact then
+      item:add_le(field, source_tvb(where, source)(offset, size), value)
+    else
+      item:add(field, value)
+    end
   end
 
   local function add_u32(item, field, where, node, offset)
-    item:add_le(field, range(where, node.source, offset, 4),
-                u32(where.sources[node.source], offset + 1))
+    add_number(item, field, where, node.source, offset, 4,
+               u32(where.sources[node.source], offset + 1))
   end
 
   local function add_bytes(item, field, where, source, offset, size)
-    item:add(field, range(where, source, offset, size),
-             sub(where.sources[source], offset + 1, offset + size))
+    if where.exact or source ~= 1 then
+      item:add(field, source_tvb(where, source)(offset, size))
+    else
+      item:add(field, where.raw(offset, size), sub(where.sources[1], offset + 1, offset + size))
+    end
   end
 
   -- A game packet goes on to the decoder of its type and direction, if any.
@@ -236,9 +246,13 @@ return function(subspace, transport)
     end
   end
 
-  -- A packet's subtree label, for the eye only.
+  -- A packet's subtree label, for the eye only. Those without an id are
+  -- few and made once.
+  local labels = {}
   local function label_of(node)
-    local label
+    local key = node.id == nil and ((node.game or 256 + (node.core or 256)) * 65536 + node.size)
+    local label = key and labels[key]
+    if label ~= nil and not node.reassembled then return label end
     if node.game ~= nil then
       label = format("Game packet 0x%02X, %d bytes", node.game, node.size)
     elseif node.core then
@@ -249,8 +263,9 @@ return function(subspace, transport)
     else
       label = "Core packet"
     end
-    if node.reassembled then label = "Reassembled " .. label:sub(1, 1):lower() .. label:sub(2) end
     if node.size == 0 then label = label .. ", empty" end
+    if node.reassembled then return "Reassembled " .. label:sub(1, 1):lower() .. label:sub(2) end
+    if key then labels[key] = label end
     return label
   end
 
@@ -272,19 +287,19 @@ return function(subspace, transport)
       return
     end
     if where.visible then
-      if size > 0 then
+      if where.exact and size > 0 then
         item = parent:add(source_tvb(where, source)(offset, size), label_of(node))
       else
-        item = parent:add(subspace, where.raw(), label_of(node))
+        item = parent:add(where.whole, label_of(node))
       end
     end
     local core = node.core
     if node.game ~= nil then
-      item:add(fields.game, range(where, source, offset, 1), node.game)
+      add_number(item, fields.game, where, source, offset, 1, node.game)
       add_bytes(item, fields.game_data, where, source, offset, size)
       hand_off(item, node, where)
     elseif core then
-      item:add(fields.core, range(where, source, offset + 1, 1), core)
+      add_number(item, fields.core, where, source, offset + 1, 1, core)
       local body = offset + 2
       if node.id ~= nil then add_u32(item, fields.reliable_id, where, node, body) end
       if node.ack ~= nil then add_u32(item, fields.ack_id, where, node, body) end
@@ -349,9 +364,10 @@ return function(subspace, transport)
     local decrypted_now = session ~= nil and captured > header
     local where = {tvbs = {not decrypted_now and tvb or nil},
                    sources = d.sources or {shown}, raw = tvb, visible = visible,
+                   exact = visible and gui, whole = tvb(),
                    number = pinfo.number, direction = direction, pinfo = pinfo,
                    cut = captured < length}
-    local item = tree:add(subspace, tvb())
+    local item = tree:add(subspace, where.whole)
     -- Out of view, no filter names this protocol or a field of it when
     -- Wireshark gives a stand-in item: fields would go nowhere.
     where.unseen = not visible and item.text == nil
@@ -367,9 +383,9 @@ return function(subspace, transport)
       end
       local added = item:add(fields.decrypted, session ~= nil)
       if visible then added:set_generated() end
-      if client_key ~= nil then item:add(fields.client_key, range(where, 1, 2, 4), client_key) end
-      if protocol ~= nil then item:add(fields.protocol, range(where, 1, 6, 1), protocol) end
-      if server_key ~= nil then item:add(fields.server_key, range(where, 1, 2, 4), server_key) end
+      if client_key ~= nil then add_number(item, fields.client_key, where, 1, 2, 4, client_key) end
+      if protocol ~= nil then add_number(item, fields.protocol, where, 1, 6, 1, protocol) end
+      if server_key ~= nil then add_number(item, fields.server_key, where, 1, 2, 4, server_key) end
     end
     -- Expert notes reach the expert tap whether or not the item is real.
     if d.too_long and frame.session ~= nil and not d.plain then
