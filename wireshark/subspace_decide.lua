@@ -42,6 +42,10 @@ decide.forget()
 -- direction, so that a long capture costs one reference a frame.
 local function shared(conversation, direction)
   local views = conversation.views
+  if views == nil then
+    views = {}
+    conversation.views = views
+  end
   local view = views[direction or "none"]
   if view == nil then
     view = {direction = direction, session = conversation.session,
@@ -56,7 +60,7 @@ end
 local function set_session(conversation, encrypting, session)
   conversation.encrypting = encrypting
   conversation.session = session
-  conversation.views = {}
+  conversation.views = nil
 end
 
 -- The key request's decisions: one table for all that carry their key.
@@ -78,14 +82,14 @@ local function decide_frame(conversation, source, hint, type, length, raw)
     -- is: what was sent before it under the old keys is still in flight.
     conversation.client = source
     conversation.requested = true
-    conversation.views = {}
+    conversation.views = nil
     -- Pieces of the old connection that never got their tail or their
     -- last piece are dropped with it; the new one's flows begin here.
     local dropped = false
-    for _, flow in pairs(conversation.flows) do
+    for _, flow in pairs(conversation.flows or {}) do
       dropped = dropped or flow.chunk.size > 0 or flow.stream ~= nil
     end
-    conversation.flows, conversation.started = {}, true
+    conversation.flows, conversation.started = nil, true
     conversation.client_key = #raw >= KEY_LENGTH_NEEDED and le.u32(raw, 3) or nil
     if conversation.client_key == nil then
       return dropped and REQUEST_CUT_DROPPING or REQUEST_CUT
@@ -134,6 +138,10 @@ function decide.quoted(number)
   return QUOTED
 end
 
+local FLOWING = {[transport.RELIABLE] = true, [transport.CHUNK_BODY] = true,
+                 [transport.CHUNK_TAIL] = true, [transport.STREAM] = true,
+                 [transport.STREAM_CANCEL] = true, [transport.CLUSTER] = true}
+
 -- Decides a frame on the first pass. key: its conversation (the two
 -- endpoints in either order); source: the sender's endpoint; hint: the
 -- direction that the capture or the ports tell where no key request has
@@ -142,18 +150,26 @@ end
 function decide.first(number, key, source, hint, type, length, raw)
   local conversation = conversations[key]
   if conversation == nil then
-    conversation = {views = {}, flows = {}}
+    conversation = {}
     conversations[key] = conversation
   end
   local frame = decide_frame(conversation, source, hint, type, length, raw)
   frames[number] = frame
+  -- Only these carry what a flow keeps; the rest need none, so that many
+  -- conversations of a key request each (a scan, a flood) cost little.
+  if not FLOWING[type] then return frame, nil end
   -- Each direction its own flow, also where nothing says which is which;
   -- a flow that began before the capture knows it.
+  local flows = conversation.flows
+  if flows == nil then
+    flows = {}
+    conversation.flows = flows
+  end
   local name = frame.direction or source
-  local flow = conversation.flows[name]
+  local flow = flows[name]
   if flow == nil then
     flow = transport.new_flow(not conversation.started)
-    conversation.flows[name] = flow
+    flows[name] = flow
   end
   return frame, flow
 end

@@ -67,6 +67,21 @@ return function(subspace, show)
     return tostring(address) .. ":" .. port
   end
 
+  -- A datagram's two endpoints, made once although both the heuristic and
+  -- the conversation ask (the frame and ports tell a tunnelled datagram of
+  -- the same frame apart).
+  local ends_frame, ends_ports, ends_source, ends_destination
+  local function endpoints(pinfo)
+    local number, source_port, destination_port = pinfo.number, pinfo.src_port, pinfo.dst_port
+    local ports = source_port * 65536 + destination_port
+    if ends_frame ~= number or ends_ports ~= ports then
+      ends_frame, ends_ports = number, ports
+      ends_source = endpoint(pinfo.src, source_port)
+      ends_destination = endpoint(pinfo.dst, destination_port)
+    end
+    return ends_source, ends_destination
+  end
+
   local function conversation_key(source, destination)
     return source < destination and source .. " " .. destination
            or destination .. " " .. source
@@ -99,17 +114,19 @@ return function(subspace, show)
   -- its sender, and what tells its direction before any key exchange has.
   -- Asked on the first pass only.
   local function whence(pinfo, plain)
-    local source_port, destination_port = pinfo.src_port, pinfo.dst_port
     local hint
     if plain then
       hint = direction_flag(pinfo)
-    elseif game_ports[destination_port] and not game_ports[source_port] then
-      hint = "c2s"
-    elseif game_ports[source_port] and not game_ports[destination_port] then
-      hint = "s2c"
+    else
+      local source_port, destination_port = pinfo.src_port, pinfo.dst_port
+      if game_ports[destination_port] and not game_ports[source_port] then
+        hint = "c2s"
+      elseif game_ports[source_port] and not game_ports[destination_port] then
+        hint = "s2c"
+      end
     end
-    local source = endpoint(pinfo.src, source_port)
-    return conversation_key(source, endpoint(pinfo.dst, destination_port)), source, hint
+    local source, destination = endpoints(pinfo)
+    return conversation_key(source, destination), source, hint
   end
 
   local function game(tvb, pinfo, tree, length, plain)
@@ -145,14 +162,14 @@ return function(subspace, show)
       if not show.known(pinfo.number) then return false end
       return subspace.dissector(tvb, pinfo, tree) > 0
     end
-    if tvb:captured_len() < 2 or tvb(0, 1):uint() ~= 0 then return false end
-    local type, length = tvb(1, 1):uint(), tvb:reported_len()
+    if tvb:captured_len() < 2 then return false end
+    local first, type = byte(tvb:raw(0, 2), 1, 2)
+    if first ~= 0 then return false end
+    local length = tvb:reported_len()
+    local source, destination = endpoints(pinfo)
     if type == 0x01 and length == 8 then
-      requests[endpoint(pinfo.src, pinfo.src_port) .. " " .. endpoint(pinfo.dst, pinfo.dst_port)]
-        = true
-    elseif not (type == 0x02 and length >= 6
-                and requests[endpoint(pinfo.dst, pinfo.dst_port) .. " "
-                             .. endpoint(pinfo.src, pinfo.src_port)]) then
+      requests[source .. " " .. destination] = true
+    elseif not (type == 0x02 and length >= 6 and requests[destination .. " " .. source]) then
       return false
     else
       pinfo.conversation = subspace
