@@ -78,10 +78,10 @@ local function game(tvb, pinfo, tree, length, plain, whence)
       node.core = false
     end
   end
-  render.game(tvb, pinfo, tree, {raw = raw, shown = shown, length = length, header = header,
-                                 frame = frame, plain = plain, session = session,
-                                 readable = readable, node = node, sources = sources,
-                                 too_long = too_long})
+  render.game(tvb, pinfo, tree, {number = number, raw = raw, shown = shown, length = length,
+                                 header = header, frame = frame, plain = plain,
+                                 session = session, readable = readable, node = node,
+                                 sources = sources, too_long = too_long})
   return length
 end
 

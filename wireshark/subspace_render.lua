@@ -365,7 +365,7 @@ return function(subspace, transport)
     local where = {tvbs = {not decrypted_now and tvb or nil},
                    sources = d.sources or {shown}, raw = tvb, visible = visible,
                    exact = visible and gui, whole = tvb(),
-                   number = pinfo.number, direction = direction, pinfo = pinfo,
+                   number = d.number, direction = direction, pinfo = pinfo,
                    cut = captured < length}
     local item = tree:add(subspace, where.whole)
     -- Out of view, no filter names this protocol or a field of it when
