@@ -150,5 +150,43 @@ for _, case in ipairs(flows) do
   expect(table.concat(joined, " "), case[5], case[1] .. ": joined")
 end
 
+-- Which flow a datagram's pieces join (decide.lua): the two sides of one
+-- conversation never share one, whatever tells them apart, and a flow
+-- begun before the capture knows it. Each case: the datagrams of one
+-- conversation in turn, as sender (a or b), the direction the capture or
+-- the ports tell (or none) and bytes; then which of them share a flow
+-- ("1 1 2": the first two share one, the third has its own) and which of
+-- those flows began before the capture (p) or with it (s).
+local decide = dofile(folder .. "/subspace_decide.lua")
+local sides = {
+  {"no key request, nothing to tell the sides apart",
+   {{"a", nil, "00 03 00000000 28"}, {"b", nil, "00 03 00000000 28"},
+    {"a", nil, "00 03 01000000 28"}}, "1 2 1", "p p p"},
+  {"no key request, the capture tells the direction",
+   {{"a", "c2s", "00 08 28"}, {"b", "s2c", "00 08 28"}, {"b", "s2c", "00 09 28"}},
+   "1 2 2", "p p p"},
+  {"a key request names the client, its flows begin with it",
+   {{"a", nil, "00 03 00000000 28"}, {"a", nil, "00 01 01000000 01 00"},
+    {"b", nil, "00 03 00000000 28"}, {"a", nil, "00 03 00000000 28"}},
+   "1 - 2 3", "p - s s"},
+}
+for _, case in ipairs(sides) do
+  decide.forget()
+  local seen, shares, begun = {}, {}, {}
+  for frame, datagram in ipairs(case[2]) do
+    local data = bytes(datagram[3])
+    local _, flow = decide.first(frame, "a b", datagram[1], datagram[2], data:byte(2), #data, data)
+    if flow == nil then
+      shares[frame], begun[frame] = "-", "-"
+    else
+      if seen[flow] == nil then seen[#seen + 1] = flow; seen[flow] = #seen end
+      shares[frame] = tostring(seen[flow])
+      begun[frame] = flow.chunk.missing and "p" or "s"
+    end
+  end
+  expect(table.concat(shares, " "), case[3], case[1] .. ": flows")
+  expect(table.concat(begun, " "), case[4], case[1] .. ": begun")
+end
+
 print(string.format("%s: %d checks, %d failures", _VERSION, checks, failures))
 os.exit(failures == 0 and 0 or 1)
