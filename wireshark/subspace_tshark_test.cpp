@@ -690,10 +690,10 @@ TEST_F(SubspaceDissectorTest, ACaptureBegunMidSessionKeepsEachDirectionApart) {
   WriteWholeFile(directory / "chat.lua", kChatDecoder);
   std::string decoder = "-X lua_script:";
   decoder += (directory / "chat.lua").string();
-  const std::vector<std::string> fields =
-      Split("subspace.direction subspace.reliable_id subspace.reassembled_in "
-            "subspace.retransmission subspace.game chat.text _ws.col.Info",
-            ' ');
+  const std::vector<std::string> fields = Split(
+      "subspace.direction subspace.reliable_id subspace.reassembled_in "
+      "subspace.retransmission subspace.game chat.text _ws.col.Info",
+      ' ');
   const std::vector<std::string> want = {
       "c2s||||||c2s chunk tail",
       "s2c|5|||||s2c reliable 5 > chunk body",
@@ -720,8 +720,8 @@ TEST_F(SubspaceDissectorTest, ACaptureBegunMidSessionKeepsEachDirectionApart) {
   EXPECT_NE(tree.find("Reassembled in: 5"), std::string::npos) << tree;
   EXPECT_NE(tree.find("Reliable ids 9 to 44 are not in the capture"), std::string::npos);
   std::size_t starts = 0;
-  for (std::size_t at = 0; (at = tree.find("Piece of a packet whose start", at)) != std::string::npos;
-       ++at) {
+  for (std::size_t at = 0;
+       (at = tree.find("Piece of a packet whose start", at)) != std::string::npos; ++at) {
     ++starts;
   }
   EXPECT_EQ(starts, 6u) << "frames 1, 2 and 4, each as an item and a note";
