@@ -251,7 +251,7 @@ return function(subspace, transport)
   local labels = {}
   local function label_of(node)
     local key = node.id == nil and ((node.game or 256 + (node.core or 256)) * 65536 + node.size)
-    local label = key and labels[key]
+    local label = key and labels[key] or nil
     if label ~= nil and not node.reassembled then return label end
     if node.game ~= nil then
       label = format("Game packet 0x%02X, %d bytes", node.game, node.size)

@@ -718,6 +718,8 @@ TEST_F(SubspaceDissectorTest, ACaptureBegunMidSessionKeepsEachDirectionApart) {
   const std::string tree =
       Run(Quoted(TsharkWithDissector(tshark, directory, "")) + " -n -2 -V -r relay.pcapng");
   EXPECT_NE(tree.find("Reassembled in: 5"), std::string::npos) << tree;
+  EXPECT_NE(tree.find(" Reliable 300\n"), std::string::npos) << "a packet's subtree";
+  EXPECT_EQ(tree.find("(null)"), std::string::npos) << "a subtree without its label";
   EXPECT_NE(tree.find("Reliable ids 9 to 44 are not in the capture"), std::string::npos);
   std::size_t starts = 0;
   for (std::size_t at = 0;
