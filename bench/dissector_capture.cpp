@@ -1,9 +1,15 @@
-// Writes the capture that the dissector benchmark reads: a key exchange on
-// the server's default port, then encrypted datagrams alternating between
-// client and server, a mix of what a game sends (a fixed seed): reliable
-// game packets, acknowledgements, clusters of small packets, plain game
-// packets; encrypted with the relay's own cipher.
-// Usage: dissector_capture output.pcapng [datagrams]
+// Writes the captures that the dissector benchmark reads (a fixed seed):
+//   mix    a key exchange on the server's default port, then encrypted
+//          datagrams alternating between client and server, a mix of what
+//          a game sends: reliable game packets, acknowledgements, clusters
+//          of small packets, plain game packets; encrypted with the relay's
+//          own cipher;
+//   flood  key requests from many ports that no one answers, as a scan or
+//          a flood sends them;
+//   nested after a key exchange, chunk tails whose pieces are chunk headers
+//          themselves: what a hostile peer sends to make a reader of the
+//          capture do more work than the capture is worth.
+// Usage: dissector_capture output.pcapng [datagrams] [mix|flood|nested]
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -21,6 +27,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const long count = argc > 2 ? std::atol(argv[2]) : 100000;
+  const std::string kind = argc > 3 ? argv[3] : "mix";
   const CaptureEndpoint client = Endpoint("10.0.0.1", 50000);
   const CaptureEndpoint server = Endpoint("10.0.0.9", 382);
   constexpr std::int32_t kClientKey = -1234567;
@@ -30,9 +37,19 @@ int main(int argc, char** argv) {
   cipher.SetServerKey(kServerKey);
 
   WireCapture capture;
+  std::mt19937 random(1);
+  if (kind == "flood") {
+    // Two requests from each port, to a port no dissector claims.
+    for (long i = 0; i < count; ++i) {
+      const auto port = static_cast<std::uint16_t>(10000 + (i / 2) % 50000);
+      capture.Add(Endpoint("10.0.0.1", port), Endpoint("10.0.0.9", 7000),
+                  KeyRequest(static_cast<std::int32_t>(random()), 1));
+    }
+    WriteWholeFile(argv[1], std::string(capture.File().begin(), capture.File().end()));
+    return 0;
+  }
   capture.Add(client, server, KeyRequest(kClientKey, 1));
   capture.Add(server, client, KeyResponse(kServerKey));
-  std::mt19937 random(1);
   // A game packet of 2 to max bytes: a type byte that is not 0, then bytes.
   const auto gamePacket = [&](std::size_t max) {
     std::string packet(2 + random() % (max - 1), '\0');
@@ -51,6 +68,18 @@ int main(int argc, char** argv) {
     return bytes + body;
   };
   std::uint32_t reliableId[2] = {0, 0};
+  if (kind == "nested") {
+    // Chunk tails whose pieces are chunk headers, over and over: a reader
+    // that fed each joined packet back into the flow would join a packet
+    // that grows by a datagram with every datagram.
+    std::string headers;
+    while (headers.size() + 2 < 520) headers += core(0x08, "");
+    for (long i = 0; i < count; ++i) {
+      capture.Add(client, server, Encrypted(cipher, core(0x09, headers)));
+    }
+    WriteWholeFile(argv[1], std::string(capture.File().begin(), capture.File().end()));
+    return 0;
+  }
   for (long i = 0; i < count; ++i) {
     const bool up = i % 2 == 0;
     std::string datagram;

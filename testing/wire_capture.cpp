@@ -29,6 +29,8 @@ void WireCapture::Add(const CaptureEndpoint& from, const CaptureEndpoint& to,
                       const std::string& bytes) {
   CapturedDatagram datagram;
   datagram.timestampMicroseconds = kStartMicroseconds + 1000 * count++;
+  // A packet tool on the network records no direction (flags 0).
+  datagram.direction = static_cast<CaptureDirection>(0);
   datagram.source = from;
   datagram.destination = to;
   datagram.payload = reinterpret_cast<const std::uint8_t*>(bytes.data());

@@ -8,12 +8,19 @@
 -- A packet whose byte 0 is 0x00 is a core packet typed by byte 1, any
 -- other a game packet typed by byte 0. Numbers are little-endian.
 
+local folder = (debug.getinfo(1, "S").source:gsub("^@", "")):match("^(.*)[/\\]") or "."
+local le = dofile(folder .. "/subspace_le.lua")
+
 local transport = {}
 
 -- Deeper nesting than this is shown as bytes, not read.
 transport.MAX_DEPTH = 16
 -- A joined packet may not grow past this.
 transport.MAX_PACKET = 16 * 1024 * 1024
+-- A reliable id still missing when an id this far ahead of it has come is
+-- given up: a capture misses datagrams, and a receiver that waited forever
+-- would join nothing after the first one lost.
+transport.WINDOW = 256
 
 transport.KEY_REQUEST = 0x01
 transport.KEY_RESPONSE = 0x02
@@ -37,20 +44,27 @@ transport.NAMES = {
 }
 
 local byte, sub, concat, format = string.byte, string.sub, table.concat, string.format
+local u32 = le.u32
 local TWO31, TWO32 = 2147483648, 4294967296
-
--- The unsigned 32-bit number at position at (1-based) of data.
-local function u32(data, at)
-  local a, b, c, d = byte(data, at, at + 3)
-  return a + b * 256 + c * 65536 + d * 16777216
-end
 
 -- What a receiver keeps per connection and direction: the next reliable id
 -- it will take, the reliable packets that arrived ahead of it (their
 -- pieces), the frame that first carried each id, and the chunked and
--- streamed packets being joined.
-function transport.new_flow()
-  return {next = nil, held = {}, seen = {}, chunk = {parts = {}, size = 0}, stream = nil}
+-- streamed packets being joined. A flow whose beginning the capture does
+-- not hold (partial) starts in the middle of a chunked and of a streamed
+-- packet, as far as it knows: their pieces up to the next tail, and up to
+-- a stream of another length, are shown as pieces and never joined.
+function transport.new_flow(partial)
+  local flow = {next = nil, held = {}, seen = {}, chunk = {parts = {}, size = 0}, stream = nil}
+  if partial then transport.lose_start(flow) end
+  return flow
+end
+
+-- The flow lost what it was joining: what comes until the next packet
+-- begins is not joined.
+function transport.lose_start(flow)
+  flow.chunk = {parts = {}, size = 0, missing = true}
+  flow.stream, flow.stream_missing = nil, true
 end
 
 local function problem(node, code, detail)
@@ -80,10 +94,21 @@ end
 local function take(ctx, flow, piece)
   local note, kind, bytes = piece.note, piece.kind, piece.bytes
   if kind == transport.STREAM_CANCEL then
-    flow.stream = nil
+    flow.stream, flow.stream_missing = nil, nil
     return
   end
   if kind == transport.STREAM then
+    local missing = flow.stream_missing
+    if missing ~= nil and (missing == true or missing == piece.length) then
+      if #bytes ~= piece.length then
+        -- Its length says which stream it is, not where the stream began;
+        -- a piece as long as the whole stream is the whole stream.
+        flow.stream_missing = piece.length
+        note.problem = "start_missing"
+        return
+      end
+    end
+    flow.stream_missing = nil
     local stream = flow.stream
     if stream ~= nil and stream.total ~= piece.length then
       note.problem = "restarted"
@@ -114,6 +139,11 @@ local function take(ctx, flow, piece)
   end
   -- A chunk body or tail.
   local chunk = flow.chunk
+  if chunk.missing then
+    note.problem = "start_missing"
+    if kind == transport.CHUNK_TAIL then chunk.missing = nil end
+    return
+  end
   if chunk.failed or chunk.size + #bytes > transport.MAX_PACKET then
     note.problem = "too_big"
     chunk.failed = kind ~= transport.CHUNK_TAIL
@@ -131,9 +161,57 @@ local function take(ctx, flow, piece)
   end
 end
 
+-- Takes the pieces of the reliable packets held from flow.next on, in id
+-- order, as long as there are.
+local function take_held(ctx, flow)
+  local held = flow.held
+  local pieces = held[flow.next]
+  while pieces ~= nil do
+    for i = 1, #pieces do take(ctx, flow, pieces[i]) end
+    held[flow.next] = nil
+    flow.next = (flow.next + 1) % TWO32
+    pieces = held[flow.next]
+  end
+end
+
+-- The ids from flow.next that keep id from being within the window are
+-- given up: those held are taken, those never seen are noted missing (as
+-- ranges, first and last) and cost the flow what it was joining. Held ids
+-- are never further ahead than the window, so this looks at no more than
+-- the window's ids, however far id jumped.
+local function give_up(ctx, flow, id, node)
+  local window = transport.WINDOW
+  local missing = {}
+  while (id - flow.next) % TWO32 >= window do
+    local pieces = flow.held[flow.next]
+    if pieces ~= nil then
+      take_held(ctx, flow)
+    else
+      local first = flow.next
+      local last = first
+      local limit = (id - window) % TWO32  -- the last id that must go
+      -- Up to the next held id, or the limit where none is held before it.
+      local span = (limit - first) % TWO32
+      if span >= window then
+        last = limit
+      else
+        while last ~= limit and flow.held[(last + 1) % TWO32] == nil do
+          last = (last + 1) % TWO32
+        end
+      end
+      missing[#missing + 1] = {first, last}
+      transport.lose_start(flow)
+      flow.next = (last + 1) % TWO32
+    end
+  end
+  node.note = node.note or {}
+  node.note.missing = missing
+end
+
 -- A reliable packet as the receiver takes it: a repeated id is not taken
 -- again, an id ahead of the next one waits, and the next one is taken with
--- every waiting one that follows it.
+-- every waiting one that follows it. One too far ahead makes the ids it
+-- left behind missing.
 local function sequence(ctx, flow, node, pieces)
   local id = node.id
   local first = flow.seen[id]
@@ -149,16 +227,18 @@ local function sequence(ctx, flow, node, pieces)
     return
   end
   if ahead > 0 then
-    node.note = {waiting = flow.next}
     flow.held[id] = pieces
+    if ahead < transport.WINDOW then
+      node.note = {waiting = flow.next}
+      return
+    end
+    give_up(ctx, flow, id, node)
+    take_held(ctx, flow)
+    if flow.held[id] ~= nil then node.note.waiting = flow.next end
     return
   end
-  while pieces ~= nil do
-    for i = 1, #pieces do take(ctx, flow, pieces[i]) end
-    flow.held[flow.next] = nil
-    flow.next = (flow.next + 1) % TWO32
-    pieces = flow.held[flow.next]
-  end
+  flow.held[id] = pieces
+  take_held(ctx, flow)
 end
 
 local read
@@ -170,6 +250,10 @@ local function adopt(ctx, node, built)
     problem(node, "too_deep")
     return
   end
+  -- Read, never fed back: pieces inside a joined packet are shown, not
+  -- joined again, so no packet makes more work than its bytes.
+  local flow = ctx.flow
+  ctx.flow = nil
   for i = 1, #built do
     local source = #ctx.sources + 1
     ctx.sources[source] = built[i]
@@ -177,6 +261,7 @@ local function adopt(ctx, node, built)
     child.reassembled = true
     node.children[#node.children + 1] = child
   end
+  ctx.flow = flow
 end
 
 -- The note of the node being read: the one stored on an earlier pass, or a

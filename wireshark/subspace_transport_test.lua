@@ -39,6 +39,10 @@ local function shape(node)
   for _, mark in ipairs({"waiting", "retransmission", "stale", "problem"}) do
     if note[mark] ~= nil then text = text .. "!" .. (mark == "problem" and note.problem or mark) end
   end
+  for i, range in ipairs(note.missing or {}) do
+    text = text .. (i == 1 and "!missing:" or ",") .. string.format("%.0f", range[1])
+    if range[2] ~= range[1] then text = text .. string.format("-%.0f", range[2]) end
+  end
   if node.children ~= nil and #node.children > 0 then
     local inner = {}
     for i, child in ipairs(node.children) do
@@ -79,7 +83,8 @@ end
 -- Datagrams of one direction in turn, frame numbers from 1: what each frame
 -- shows, what became of the pieces in frame order (the frame that
 -- completed their packet, - for none yet, or why not joined), and the
--- packets joined. Limit: the largest packet, when not 16 MiB.
+-- packets joined. Limit: the largest packet, when not 16 MiB; then whether
+-- the capture missed the flow's beginning, and the window, when not 256.
 local flows = {
   {"chunks in id order, a stream, a cancel",
    {"00 03 00000000 00 08 2801", "00 03 01000000 00 09 02", "00 0a 03000000 2a",
@@ -101,10 +106,27 @@ local flows = {
    {"00 08 2801", "00 08 020304", "00 08 05", "00 09 06", "00 08 2a", "00 09 2b"},
    {"c08:2", "c08:3!too_big", "c08:1!too_big", "c09:1!too_big", "c08:1", "c09:1[+g2a]"},
    "- too_big too_big too_big 6 6", "2a2b", 4},
+  {"a flow begun before the capture: pieces up to the first tail and a stream are not joined",
+   {"00 08 2801", "00 09 02", "00 08 41", "00 09 42", "00 0a 05000000 0102",
+    "00 0a 05000000 0304", "00 0a 02000000 2a2b"},
+   {"c08:2!start_missing", "c09:1!start_missing", "c08:1", "c09:1[+g41]",
+    "c0a=5:2!start_missing", "c0a=5:2!start_missing", "c0a=2:2[+g2a]"},
+   "start_missing start_missing 4 4 start_missing start_missing 7", "4142 2a2b", nil, true},
+  {"a missing id is given up a window on, costing the chunk it was in",
+   {"00 03 00000000 00 08 41", "00 03 02000000 00 08 42", "00 03 03000000 00 09 43",
+    "00 03 04000000 00 08 44", "00 03 05000000 00 09 45", "00 03 01000000 00 09 46",
+    "00 03 ffff0000 00 09 47"},
+   {"c03=0[c08:1]", "c03=2!waiting[c08:1]", "c03=3!waiting[c09:1]", "c03=4!missing:1[c08:1]",
+    "c03=5[c09:1 +g44]", "c03=1!stale[c09:1]", "c03=65535!waiting!missing:6-65532[c09:1]"},
+   "- start_missing start_missing 5 5", "4445", nil, false, 3},
+  {"a joined packet of chunk headers is read, not joined again",
+   {"00 08 0008 0008", "00 09 0009 28", "00 09 29"},
+   {"c08:4", "c09:3[+c08:5]", "c09:1[+g29]"}, "2 2 3", "00080008000928 29"},
 }
 for _, case in ipairs(flows) do
   transport.MAX_PACKET = case[6] or 16 * 1024 * 1024
-  local flow = transport.new_flow()
+  transport.WINDOW = case[8] or 256
+  local flow = transport.new_flow(case[7])
   local notes_by_frame, joined = {}, {}
   for frame, datagram in ipairs(case[2]) do
     local notes = {}
@@ -126,6 +148,44 @@ for _, case in ipairs(flows) do
   end
   expect(table.concat(pieces, " "), case[4], case[1] .. ": pieces")
   expect(table.concat(joined, " "), case[5], case[1] .. ": joined")
+end
+
+-- Which flow a datagram's pieces join (decide.lua): the two sides of one
+-- conversation never share one, whatever tells them apart, and a flow
+-- begun before the capture knows it. Each case: the datagrams of one
+-- conversation in turn, as sender (a or b), the direction the capture or
+-- the ports tell (or none) and bytes; then which of them share a flow
+-- ("1 1 2": the first two share one, the third has its own) and which of
+-- those flows began before the capture (p) or with it (s).
+local decide = dofile(folder .. "/subspace_decide.lua")
+local sides = {
+  {"no key request, nothing to tell the sides apart",
+   {{"a", nil, "00 03 00000000 28"}, {"b", nil, "00 03 00000000 28"},
+    {"a", nil, "00 03 01000000 28"}}, "1 2 1", "p p p"},
+  {"no key request, the capture tells the direction",
+   {{"a", "c2s", "00 08 28"}, {"b", "s2c", "00 08 28"}, {"b", "s2c", "00 09 28"}},
+   "1 2 2", "p p p"},
+  {"a key request names the client, its flows begin with it",
+   {{"a", nil, "00 03 00000000 28"}, {"a", nil, "00 01 01000000 01 00"},
+    {"b", nil, "00 03 00000000 28"}, {"a", nil, "00 03 00000000 28"}},
+   "1 - 2 3", "p - s s"},
+}
+for _, case in ipairs(sides) do
+  decide.forget()
+  local seen, shares, begun = {}, {}, {}
+  for frame, datagram in ipairs(case[2]) do
+    local data = bytes(datagram[3])
+    local _, flow = decide.first(frame, "a b", datagram[1], datagram[2], data:byte(2), #data, data)
+    if flow == nil then
+      shares[frame], begun[frame] = "-", "-"
+    else
+      if seen[flow] == nil then seen[#seen + 1] = flow; seen[flow] = #seen end
+      shares[frame] = tostring(seen[flow])
+      begun[frame] = flow.chunk.missing and "p" or "s"
+    end
+  end
+  expect(table.concat(shares, " "), case[3], case[1] .. ": flows")
+  expect(table.concat(begun, " "), case[4], case[1] .. ": begun")
 end
 
 print(string.format("%s: %d checks, %d failures", _VERSION, checks, failures))

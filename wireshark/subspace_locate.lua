@@ -1,0 +1,261 @@
+-- Where the SubSpace dissector finds the game and its connections: the
+-- ports of the preferences and of Decode As, a key exchange on any port
+-- no other dissector claims, and Tessard's own capture, known by its
+-- interface names whatever ports it carried. It also tells the sides of a
+-- conversation apart where no key exchange did: the direction of each
+-- record of the relay's capture, else the side on a game port is the
+-- server. Loaded as a plugin by itself it only returns a function; the
+-- dissector calls it with its protocol and the two ways of showing a
+-- datagram.
+
+return function(subspace, show)
+  local locate = {}
+  local byte = string.byte
+
+  -- The game pair and the auxiliary pair, each at the relay's and at the
+  -- server's default port. Decode As adds game ports.
+  subspace.prefs.game_ports = Pref.range("Game ports", "382,15000",
+                                         "UDP ports of the game pair, decrypted", 65535)
+  subspace.prefs.auxiliary_ports = Pref.range("Auxiliary ports", "383,15001",
+                                              "UDP ports of the auxiliary pair, shown as carried",
+                                              65535)
+
+  -- Tessard's own capture names its interfaces: "game" holds payloads it
+  -- has already decrypted, "auxiliary" the auxiliary pair as carried.
+  local interface_name = Field.new("frame.interface_name")
+  -- A record's direction as the client sees it, from the capture's packet
+  -- flags: sent (outbound) is c2s, received is s2c.
+  local P2P_SENT, P2P_RECEIVED, P2P_UNKNOWN = 0, 1, -1
+
+  -- Ports of a range preference ("382,15000-15003") as a set.
+  local function port_set(text)
+    local set = {}
+    for item in tostring(text):gmatch("[^,%s]+") do
+      local first, last = item:match("^(%d+)-(%d+)$")
+      first = tonumber(first or item)
+      last = tonumber(last) or first
+      if first ~= nil then
+        for port = first, math.min(last, 65535) do set[port] = true end
+      end
+    end
+    return set
+  end
+
+  local game_ports, auxiliary_ports = {}, {}
+  local claimed_game, claimed_auxiliary
+  local udp_ports = DissectorTable.get("udp.port")
+
+  local function claim_ports()
+    if claimed_game ~= nil then udp_ports:remove(claimed_game, subspace) end
+    if claimed_auxiliary ~= nil then udp_ports:remove(claimed_auxiliary, subspace) end
+    claimed_game, claimed_auxiliary = subspace.prefs.game_ports, subspace.prefs.auxiliary_ports
+    game_ports, auxiliary_ports = port_set(claimed_game), port_set(claimed_auxiliary)
+    udp_ports:add(claimed_game, subspace)
+    udp_ports:add(claimed_auxiliary, subspace)
+  end
+
+  -- Key requests seen by the heuristic, waiting for their answer; the
+  -- server ports of the relay capture's game pairs.
+  local requests, relay_game_ports
+
+  function locate.forget()
+    requests, relay_game_ports = {}, {}
+  end
+  locate.forget()
+
+  local function endpoint(address, port)
+    return tostring(address) .. ":" .. port
+  end
+
+  -- A datagram's two endpoints, made once although both the heuristic and
+  -- the conversation ask (the frame and ports tell a tunnelled datagram of
+  -- the same frame apart).
+  local ends_frame, ends_ports, ends_source, ends_destination
+  local function endpoints(pinfo)
+    local number, source_port, destination_port = pinfo.number, pinfo.src_port, pinfo.dst_port
+    local ports = source_port * 65536 + destination_port
+    if ends_frame ~= number or ends_ports ~= ports then
+      ends_frame, ends_ports = number, ports
+      ends_source = endpoint(pinfo.src, source_port)
+      ends_destination = endpoint(pinfo.dst, destination_port)
+    end
+    return ends_source, ends_destination
+  end
+
+  local function conversation_key(source, destination)
+    return source < destination and source .. " " .. destination
+           or destination .. " " .. source
+  end
+
+  local function direction_flag(pinfo)
+    local flag = pinfo.p2p_dir
+    if flag == P2P_SENT then return "c2s" elseif flag == P2P_RECEIVED then return "s2c" end
+    return nil
+  end
+
+  -- The interface of the record that the capture wrapper below is reading.
+  local named_frame, frame_interface = nil, nil
+
+  local function interface_of(pinfo)
+    if named_frame == pinfo.number then return frame_interface end
+    return nil
+  end
+
+  local function auxiliary_direction(pinfo, name)
+    if name == "auxiliary" then return direction_flag(pinfo) end
+    local to_server = auxiliary_ports[pinfo.dst_port]
+    local from_server = auxiliary_ports[pinfo.src_port]
+    if to_server and not from_server then return "c2s" end
+    if from_server and not to_server then return "s2c" end
+    return nil
+  end
+
+  -- A game datagram's conversation (its two endpoints, in either order),
+  -- its sender, and what tells its direction before any key exchange has.
+  -- Asked on the first pass only.
+  local function whence(pinfo, plain)
+    local hint
+    if plain then
+      hint = direction_flag(pinfo)
+    else
+      local source_port, destination_port = pinfo.src_port, pinfo.dst_port
+      if game_ports[destination_port] and not game_ports[source_port] then
+        hint = "c2s"
+      elseif game_ports[source_port] and not game_ports[destination_port] then
+        hint = "s2c"
+      end
+    end
+    local source, destination = endpoints(pinfo)
+    return conversation_key(source, destination), source, hint
+  end
+
+  local function game(tvb, pinfo, tree, length, plain)
+    return show.game(tvb, pinfo, tree, length, plain, whence)
+  end
+
+  function subspace.dissector(tvb, pinfo, tree)
+    local length = tvb:reported_len()
+    if length == 0 then return 0 end
+    local name = interface_of(pinfo)
+    if name == "auxiliary" then
+      show.auxiliary(tvb, pinfo, tree, length, auxiliary_direction(pinfo, name))
+      return length
+    elseif name == "game" then
+      return game(tvb, pinfo, tree, length, true)
+    end
+    local source_port, destination_port = pinfo.src_port, pinfo.dst_port
+    if (auxiliary_ports[source_port] or auxiliary_ports[destination_port])
+        and not (game_ports[source_port] or game_ports[destination_port]) then
+      show.auxiliary(tvb, pinfo, tree, length, auxiliary_direction(pinfo, name))
+      return length
+    end
+    -- A game port, a port given to this protocol by Decode As, or a
+    -- conversation that its key exchange gave away.
+    return game(tvb, pinfo, tree, length, false)
+  end
+
+  -- On any port no other dissector claims: a key request of exactly 8
+  -- bytes is taken, and the key response that answers it the other way
+  -- claims the whole conversation.
+  local function heuristic(tvb, pinfo, tree)
+    if pinfo.visited then
+      if not show.known(pinfo.number) then return false end
+      return subspace.dissector(tvb, pinfo, tree) > 0
+    end
+    if tvb:captured_len() < 2 then return false end
+    local first, type = byte(tvb:raw(0, 2), 1, 2)
+    if first ~= 0 then return false end
+    local length = tvb:reported_len()
+    local source, destination = endpoints(pinfo)
+    if type == 0x01 and length == 8 then
+      requests[source .. " " .. destination] = true
+    elseif not (type == 0x02 and length >= 6 and requests[destination .. " " .. source]) then
+      return false
+    else
+      pinfo.conversation = subspace
+    end
+    return subspace.dissector(tvb, pinfo, tree) > 0
+  end
+
+  -- Tessard's capture is game traffic whatever ports the relay used, also
+  -- ports that Wireshark gives to other protocols: for each of its records
+  -- (raw IPv4, interfaces "game" and "auxiliary") the two ports are this
+  -- protocol's while UDP reads it, and theirs again afterwards. A pass
+  -- that builds no tree (tshark -2 without a filter) cannot read interface
+  -- names; it knows the relay's records by how the relay frames them (raw
+  -- IPv4 with identification, flags and UDP checksum all 0) and by the
+  -- direction that each of them carries and network captures seldom do.
+  local encapsulations = DissectorTable.get("wtap_encap")
+  local RAW_IP4 = wtap_encaps and wtap_encaps.RAW_IP4
+  local raw_ip4 = RAW_IP4 and encapsulations:get_dissector(RAW_IP4)
+  local tessard_capture = Proto("subspace_capture", "SubSpace relay capture")
+
+  -- The relay's interface of a record ("game" or "auxiliary") where its
+  -- name cannot be read: the auxiliary pair is on an auxiliary port, or one
+  -- above the server port of a game pair seen before (the relay and the
+  -- server both put it there). The server's side is the destination of
+  -- what the client sends, the source of what it receives.
+  local function guess_interface(pinfo, source_port, destination_port)
+    local server = pinfo.p2p_dir == P2P_SENT and destination_port or source_port
+    if auxiliary_ports[source_port] or auxiliary_ports[destination_port]
+        or (relay_game_ports[server - 1] and not relay_game_ports[server]) then
+      return "auxiliary"
+    end
+    relay_game_ports[server] = true
+    return "game"
+  end
+
+  local function lend_port(port)
+    local owner = udp_ports:get_dissector(port)
+    if owner ~= nil and tostring(owner):lower() == "subspace" then return true end
+    udp_ports:add(port, subspace)
+    return owner or false
+  end
+
+  local function return_port(port, owner)
+    if owner == true then return end
+    udp_ports:remove(port, subspace)
+    if owner then udp_ports:add(port, owner) end
+  end
+
+  -- IPv4 as Wireshark reads it. An exception of another protocol's
+  -- dissector (a malformed packet) is already shown in its tree, as
+  -- Wireshark shows it without this wrapper: it is not raised again.
+  local function read_ip4(tvb, pinfo, tree)
+    local ok, result = pcall(raw_ip4.call, raw_ip4, tvb, pinfo, tree)
+    if not ok then return tvb:captured_len() end
+    return result
+  end
+
+  function tessard_capture.dissector(tvb, pinfo, tree)
+    local name = interface_name()
+    name = name and name.value
+    named_frame, frame_interface = pinfo.number, nil
+    if (name ~= nil and name ~= "game" and name ~= "auxiliary")
+        or (name == nil and pinfo.p2p_dir == P2P_UNKNOWN) or tvb:captured_len() < 28 then
+      return read_ip4(tvb, pinfo, tree)
+    end
+    local version, _, _, _, id1, id2, fragment1, fragment2, _, protocol =
+      byte(tvb:raw(0, 10), 1, 10)
+    if version ~= 0x45 or protocol ~= 17
+        or (name == nil and (id1 + id2 + fragment1 + fragment2 ~= 0 or tvb(26, 2):uint() ~= 0)) then
+      return read_ip4(tvb, pinfo, tree)
+    end
+    local source_port, destination_port = tvb(20, 2):uint(), tvb(22, 2):uint()
+    frame_interface = name or guess_interface(pinfo, source_port, destination_port)
+    local source_owner, destination_owner = lend_port(source_port), lend_port(destination_port)
+    local result = read_ip4(tvb, pinfo, tree)
+    return_port(destination_port, destination_owner)
+    return_port(source_port, source_owner)
+    return result
+  end
+
+  function locate.register()
+    claim_ports()
+    subspace:register_heuristic("udp", heuristic)
+    if raw_ip4 ~= nil then encapsulations:add(RAW_IP4, tessard_capture) end
+  end
+  locate.claim_ports = claim_ports
+
+  return locate
+end
