@@ -227,12 +227,18 @@ return function(subspace, show)
     return result
   end
 
+  -- The relay writes a direction into every record, so a record without
+  -- one is not the relay's, whatever its interface: most records of other
+  -- captures are passed on without reading their interface's name, which
+  -- costs a look through the frame's tree.
   function tessard_capture.dissector(tvb, pinfo, tree)
+    named_frame, frame_interface = pinfo.number, nil
+    if pinfo.p2p_dir == P2P_UNKNOWN or tvb:captured_len() < 28 then
+      return read_ip4(tvb, pinfo, tree)
+    end
     local name = interface_name()
     name = name and name.value
-    named_frame, frame_interface = pinfo.number, nil
-    if (name ~= nil and name ~= "game" and name ~= "auxiliary")
-        or (name == nil and pinfo.p2p_dir == P2P_UNKNOWN) or tvb:captured_len() < 28 then
+    if name ~= nil and name ~= "game" and name ~= "auxiliary" then
       return read_ip4(tvb, pinfo, tree)
     end
     local version, _, _, _, id1, id2, fragment1, fragment2, _, protocol =
