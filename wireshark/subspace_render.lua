@@ -409,7 +409,15 @@ return function(subspace, transport)
     where.top = item
     -- Out of view, no filter names this protocol or a field of it when
     -- Wireshark gives a stand-in item: fields would go nowhere.
-    where.unseen = not visible and item.text == nil
+    if not visible then
+      -- Which of the two it is holds for the whole pass, like the fields'.
+      local unseen = stand_in[subspace]
+      if unseen == nil then
+        unseen = item.text == nil
+        stand_in[subspace] = unseen
+      end
+      where.unseen = unseen
+    end
     if not where.unseen then
       -- Marks for the eye only are set where someone looks.
       if direction ~= nil and not nowhere(where, fields.direction) then
