@@ -239,10 +239,13 @@ return function(subspace, show)
   -- captures are passed on without reading their interface's name, which
   -- costs a look through the frame's tree.
   function tessard_capture.dissector(tvb, pinfo, tree)
-    named_frame, frame_interface = pinfo.number, nil
-    if pinfo.p2p_dir == P2P_UNKNOWN or tvb:captured_len() < 28 then
+    frame_interface = nil
+    if pinfo.p2p_dir == P2P_UNKNOWN then
+      named_frame = nil
       return read_ip4(tvb, pinfo, tree)
     end
+    named_frame = pinfo.number
+    if tvb:captured_len() < 28 then return read_ip4(tvb, pinfo, tree) end
     local name = interface_name()
     name = name and name.value
     if name ~= nil and name ~= "game" and name ~= "auxiliary" then
