@@ -166,7 +166,7 @@ return function(subspace, show)
     local number = pinfo.number
     if pinfo.visited then
       if not show.known(number) then return false end
-      return subspace.dissector(tvb, pinfo, tree) > 0
+      return dissect(tvb, pinfo, tree, number, pinfo.src_port, pinfo.dst_port) > 0
     end
     if tvb:captured_len() < 2 then return false end
     local first, type = byte(tvb:raw(0, 2), 1, 2)
