@@ -29,14 +29,13 @@ local byte = string.byte
 -- back on later ones), its decryption, its packets, and how it is shown.
 -- plain: the relay's capture, which holds it decrypted already; whence:
 -- its conversation, its sender and the direction the capture tells (see
--- subspace_locate.lua).
-local function game(tvb, pinfo, tree, length, plain, whence)
+-- subspace_locate.lua); number: the frame's.
+local function game(tvb, pinfo, tree, length, plain, whence, number)
   local raw = tvb:raw()  -- as captured, which a short snap length may have cut
   local captured = #raw
   local first, second = byte(raw, 1, 2)
   local header = cipher.header_size(first or 0, length)
 
-  local number = pinfo.number
   local frame = decide.known(number)
   local flow
   if frame == nil then

@@ -71,8 +71,7 @@ return function(subspace, show)
   -- the conversation ask (the frame and ports tell a tunnelled datagram of
   -- the same frame apart).
   local ends_frame, ends_ports, ends_source, ends_destination
-  local function endpoints(pinfo)
-    local number, source_port, destination_port = pinfo.number, pinfo.src_port, pinfo.dst_port
+  local function endpoints(pinfo, number, source_port, destination_port)
     local ports = source_port * 65536 + destination_port
     if ends_frame ~= number or ends_ports ~= ports then
       ends_frame, ends_ports = number, ports
@@ -96,15 +95,15 @@ return function(subspace, show)
   -- The interface of the record that the capture wrapper below is reading.
   local named_frame, frame_interface = nil, nil
 
-  local function interface_of(pinfo)
-    if named_frame == pinfo.number then return frame_interface end
+  local function interface_of(number)
+    if named_frame == number then return frame_interface end
     return nil
   end
 
-  local function auxiliary_direction(pinfo, name)
+  local function auxiliary_direction(pinfo, name, source_port, destination_port)
     if name == "auxiliary" then return direction_flag(pinfo) end
-    local to_server = auxiliary_ports[pinfo.dst_port]
-    local from_server = auxiliary_ports[pinfo.src_port]
+    local to_server = auxiliary_ports[destination_port]
+    local from_server = auxiliary_ports[source_port]
     if to_server and not from_server then return "c2s" end
     if from_server and not to_server then return "s2c" end
     return nil
@@ -112,61 +111,69 @@ return function(subspace, show)
 
   -- A game datagram's conversation (its two endpoints, in either order),
   -- its sender, and what tells its direction before any key exchange has.
-  -- Asked on the first pass only.
+  -- Asked on the first pass only, about the datagram being dissected.
+  local frame_number, frame_source_port, frame_destination_port
   local function whence(pinfo, plain)
+    local source_port, destination_port = frame_source_port, frame_destination_port
     local hint
     if plain then
       hint = direction_flag(pinfo)
     else
-      local source_port, destination_port = pinfo.src_port, pinfo.dst_port
       if game_ports[destination_port] and not game_ports[source_port] then
         hint = "c2s"
       elseif game_ports[source_port] and not game_ports[destination_port] then
         hint = "s2c"
       end
     end
-    local source, destination = endpoints(pinfo)
+    local source, destination = endpoints(pinfo, frame_number, source_port, destination_port)
     return conversation_key(source, destination), source, hint
   end
 
-  local function game(tvb, pinfo, tree, length, plain)
-    return show.game(tvb, pinfo, tree, length, plain, whence)
-  end
-
-  function subspace.dissector(tvb, pinfo, tree)
+  -- The frame's number and ports are read once, by whoever asks first:
+  -- each read is a call into Wireshark.
+  local function dissect(tvb, pinfo, tree, number, source_port, destination_port)
     local length = tvb:reported_len()
     if length == 0 then return 0 end
-    local name = interface_of(pinfo)
+    frame_number, frame_source_port, frame_destination_port = number, source_port,
+                                                               destination_port
+    local name = interface_of(number)
     if name == "auxiliary" then
-      show.auxiliary(tvb, pinfo, tree, length, auxiliary_direction(pinfo, name))
+      show.auxiliary(tvb, pinfo, tree, length,
+                     auxiliary_direction(pinfo, name, source_port, destination_port))
       return length
     elseif name == "game" then
-      return game(tvb, pinfo, tree, length, true)
+      return show.game(tvb, pinfo, tree, length, true, whence, number)
     end
-    local source_port, destination_port = pinfo.src_port, pinfo.dst_port
     if (auxiliary_ports[source_port] or auxiliary_ports[destination_port])
         and not (game_ports[source_port] or game_ports[destination_port]) then
-      show.auxiliary(tvb, pinfo, tree, length, auxiliary_direction(pinfo, name))
+      show.auxiliary(tvb, pinfo, tree, length,
+                     auxiliary_direction(pinfo, name, source_port, destination_port))
       return length
     end
     -- A game port, a port given to this protocol by Decode As, or a
     -- conversation that its key exchange gave away.
-    return game(tvb, pinfo, tree, length, false)
+    return show.game(tvb, pinfo, tree, length, false, whence, number)
+  end
+
+  function subspace.dissector(tvb, pinfo, tree)
+    return dissect(tvb, pinfo, tree, pinfo.number, pinfo.src_port, pinfo.dst_port)
   end
 
   -- On any port no other dissector claims: a key request of exactly 8
   -- bytes is taken, and the key response that answers it the other way
   -- claims the whole conversation.
   local function heuristic(tvb, pinfo, tree)
+    local number = pinfo.number
     if pinfo.visited then
-      if not show.known(pinfo.number) then return false end
-      return subspace.dissector(tvb, pinfo, tree) > 0
+      if not show.known(number) then return false end
+      return dissect(tvb, pinfo, tree, number, pinfo.src_port, pinfo.dst_port) > 0
     end
     if tvb:captured_len() < 2 then return false end
     local first, type = byte(tvb:raw(0, 2), 1, 2)
     if first ~= 0 then return false end
     local length = tvb:reported_len()
-    local source, destination = endpoints(pinfo)
+    local source_port, destination_port = pinfo.src_port, pinfo.dst_port
+    local source, destination = endpoints(pinfo, number, source_port, destination_port)
     if type == 0x01 and length == 8 then
       requests[source .. " " .. destination] = true
     elseif not (type == 0x02 and length >= 6 and requests[destination .. " " .. source]) then
@@ -174,7 +181,7 @@ return function(subspace, show)
     else
       pinfo.conversation = subspace
     end
-    return subspace.dissector(tvb, pinfo, tree) > 0
+    return dissect(tvb, pinfo, tree, number, source_port, destination_port) > 0
   end
 
   -- Tessard's capture is game traffic whatever ports the relay used, also
@@ -227,12 +234,21 @@ return function(subspace, show)
     return result
   end
 
+  -- The relay writes a direction into every record, so a record without
+  -- one is not the relay's, whatever its interface: most records of other
+  -- captures are passed on without reading their interface's name, which
+  -- costs a look through the frame's tree.
   function tessard_capture.dissector(tvb, pinfo, tree)
+    frame_interface = nil
+    if pinfo.p2p_dir == P2P_UNKNOWN then
+      named_frame = nil
+      return read_ip4(tvb, pinfo, tree)
+    end
+    named_frame = pinfo.number
+    if tvb:captured_len() < 28 then return read_ip4(tvb, pinfo, tree) end
     local name = interface_name()
     name = name and name.value
-    named_frame, frame_interface = pinfo.number, nil
-    if (name ~= nil and name ~= "game" and name ~= "auxiliary")
-        or (name == nil and pinfo.p2p_dir == P2P_UNKNOWN) or tvb:captured_len() < 28 then
+    if name ~= nil and name ~= "game" and name ~= "auxiliary" then
       return read_ip4(tvb, pinfo, tree)
     end
     local version, _, _, _, id1, id2, fragment1, fragment2, _, protocol =

@@ -176,11 +176,40 @@ return function(subspace, transport)
   -- which lie at the same offsets: each costs one call and no data source.
   local gui = gui_enabled ~= nil and gui_enabled() or false
 
+  -- Out of view, Wireshark gives a field that no filter, column or field
+  -- extractor asks for a stand-in, the item it was added to, and the Lua
+  -- call that makes it costs as much as a real one. The first add of each
+  -- field in a pass tells which it gets, and later adds of a stand-in are
+  -- left out. A pass is known by its frame numbers going up: refiltering,
+  -- a second pass, a statistics window each start at a number not above
+  -- the last one seen, and then ask for the fields anew.
+  local stand_in, last_number = {}, math.huge
+
+  local function start_frame(number)
+    if number <= last_number then stand_in = {} end
+    last_number = number
+  end
+
+  -- Whether an add of field would go nowhere in this pass.
+  local function nowhere(where, field)
+    return where.hidden and stand_in[field]
+  end
+
+  -- Out of view, what the first add of field in a pass gave tells whether
+  -- later ones are wanted. Returns the item added.
+  local function learn(where, field, added)
+    if where.hidden and stand_in[field] == nil then
+      where.top_text = where.top_text or where.top.text
+      stand_in[field] = added.text == where.top_text
+    end
+    return added
+  end
+
   local function add_number(item, field, where, source, offset, size, value)
     if where.exact then
       item:add_le(field, source_tvb(where, source)(offset, size), value)
-    else
-      item:add(field, value)
+    elseif not nowhere(where, field) then
+      learn(where, field, item:add(field, value))
     end
   end
 
@@ -190,10 +219,12 @@ return function(subspace, transport)
   end
 
   local function add_bytes(item, field, where, source, offset, size)
+    if nowhere(where, field) then return end
     if where.exact or source ~= 1 then
-      item:add(field, source_tvb(where, source)(offset, size))
+      learn(where, field, item:add(field, source_tvb(where, source)(offset, size)))
     else
-      item:add(field, where.raw(offset, size), sub(where.sources[1], offset + 1, offset + size))
+      learn(where, field, item:add(field, where.raw(offset, size),
+                                   sub(where.sources[1], offset + 1, offset + size)))
     end
   end
 
@@ -221,11 +252,16 @@ return function(subspace, transport)
     local note = node.note
     if note == nil then return end
     local record = note.record
-    if record ~= nil and record.frame ~= nil and record.frame > where.number then
-      item:add(fields.reassembled_in, record.frame):set_generated()
+    if record ~= nil and record.frame ~= nil and record.frame > where.number
+        and not nowhere(where, fields.reassembled_in) then
+      learn(where, fields.reassembled_in, item:add(fields.reassembled_in, record.frame))
+        :set_generated()
     end
     if note.retransmission ~= nil then
-      item:add(fields.retransmission, note.retransmission):set_generated()
+      if not nowhere(where, fields.retransmission) then
+        learn(where, fields.retransmission, item:add(fields.retransmission, note.retransmission))
+          :set_generated()
+      end
       item:add_proto_expert_info(experts.retransmission)
     end
     if note.problem ~= nil then item:add_proto_expert_info(experts[note.problem]) end
@@ -362,27 +398,42 @@ return function(subspace, transport)
     cols.info = direction ~= nil and direction .. " " .. summary or summary
 
     local decrypted_now = session ~= nil and captured > header
+    start_frame(d.number)
     local where = {tvbs = {not decrypted_now and tvb or nil},
                    sources = d.sources or {shown}, raw = tvb, visible = visible,
+                   hidden = not visible,
                    exact = visible and gui, whole = tvb(),
                    number = d.number, direction = direction, pinfo = pinfo,
                    cut = captured < length}
     local item = tree:add(subspace, where.whole)
+    where.top = item
     -- Out of view, no filter names this protocol or a field of it when
     -- Wireshark gives a stand-in item: fields would go nowhere.
-    where.unseen = not visible and item.text == nil
+    if not visible then
+      -- Which of the two it is holds for the whole pass, like the fields'.
+      local unseen = stand_in[subspace]
+      if unseen == nil then
+        unseen = item.text == nil
+        stand_in[subspace] = unseen
+      end
+      where.unseen = unseen
+    end
     if not where.unseen then
       -- Marks for the eye only are set where someone looks.
-      if direction ~= nil then
-        local added = item:add(fields.direction, direction)
+      if direction ~= nil and not nowhere(where, fields.direction) then
+        local added = learn(where, fields.direction, item:add(fields.direction, direction))
         if visible then added:set_generated() end
       end
-      if captured > 0 then item:add(fields.header, tvb(0, math.min(header, captured))) end
+      if captured > 0 and not nowhere(where, fields.header) then
+        learn(where, fields.header, item:add(fields.header, tvb(0, math.min(header, captured))))
+      end
       if captured > header and (decrypted_now or session == nil) then
         add_bytes(item, fields.payload, where, 1, header, captured - header)
       end
-      local added = item:add(fields.decrypted, session ~= nil)
-      if visible then added:set_generated() end
+      if not nowhere(where, fields.decrypted) then
+        local added = learn(where, fields.decrypted, item:add(fields.decrypted, session ~= nil))
+        if visible then added:set_generated() end
+      end
       if client_key ~= nil then add_number(item, fields.client_key, where, 1, 2, 4, client_key) end
       if protocol ~= nil then add_number(item, fields.protocol, where, 1, 6, 1, protocol) end
       if server_key ~= nil then add_number(item, fields.server_key, where, 1, 2, 4, server_key) end

@@ -437,10 +437,13 @@ end
 
 -- A short account of a node and what it holds, for the Info column:
 -- "reliable 12 > cluster(3)".
+local game_names = {}  -- "game 0x2B", by type: the Info column of most frames
+for type = 1, 255 do game_names[type] = format("game 0x%02X", type) end
+
 function transport.summary(node)
   local text
   if node.game ~= nil then
-    text = format("game 0x%02X", node.game)
+    text = game_names[node.game]
   elseif not node.core then
     text = node.size == 0 and "empty" or "core"
   elseif node.core == transport.RELIABLE and node.id ~= nil then

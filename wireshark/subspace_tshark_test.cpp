@@ -621,8 +621,11 @@ TEST_F(SubspaceDissectorTest, ReadsEveryTransportPacketAndJoinsWhatWasSplit) {
 }
 
 // The relay's own capture, of records from its game interface (port 53,
-// which is DNS's) or its auxiliary one (port 123, NTP's).
-std::string RelayCapture(const std::vector<std::pair<bool, std::string>>& records) {
+// which is DNS's) or its auxiliary one (port 123, NTP's); with directions,
+// as the relay writes every record, or (a file of another tool that names
+// its interfaces alike) without.
+std::string RelayCapture(const std::vector<std::pair<bool, std::string>>& records,
+                         bool directions = true) {
   std::vector<std::uint8_t> file;
   AppendCaptureFileHeader(file);
   for (std::size_t i = 0; i < records.size(); ++i) {
@@ -631,6 +634,7 @@ std::string RelayCapture(const std::vector<std::pair<bool, std::string>>& record
     datagram.interface = game ? CaptureInterface::kGame : CaptureInterface::kAuxiliary;
     const bool up = i % 2 == 0;  // alternately from the client and the server
     datagram.direction = up ? CaptureDirection::kOutbound : CaptureDirection::kInbound;
+    if (!directions) datagram.direction = static_cast<CaptureDirection>(0);
     const CaptureEndpoint client = Endpoint("127.0.0.1", 50001);
     const CaptureEndpoint server = Endpoint("127.0.0.1", game ? 53 : 123);
     datagram.source = up ? client : server;
@@ -654,6 +658,8 @@ TEST_F(SubspaceDissectorTest, FindsTheGameOnAnyPort) {
                                                            {true, Reliable(0, Bytes("28 01"))},
                                                            {false, U32(2) + U32(99)},
                                                            {false, U32(99)}}));
+  WriteWholeFile(directory / "unsent.pcapng",
+                 RelayCapture({{true, KeyRequest(-7, 1)}, {false, U32(99)}}, false));
   const std::vector<std::string> fields = {"_ws.col.Protocol", "_ws.col.Info"};
   for (const char* passes : {"", "-2"}) {
     EXPECT_EQ(Read(passes, fields),
@@ -670,6 +676,18 @@ TEST_F(SubspaceDissectorTest, FindsTheGameOnAnyPort) {
                     {"SubSpace", "s2c ping reply, 2 players, time 99"},
                     {"SubSpace", "c2s ping, time 99"}}))
         << passes;
+    // The conversation found by its key exchange is this protocol once.
+    EXPECT_EQ(Read(passes, {"frame.protocols"}),
+              (Rows{{"subspace_capture:ip:udp:data"},
+                    {"subspace_capture:ip:udp:subspace"},
+                    {"subspace_capture:ip:udp:subspace"},
+                    {"subspace_capture:ip:udp:subspace"}}))
+        << passes;
+    // Records without a direction are not the relay's, whatever their
+    // interfaces are called: their ports' protocols read them.
+    for (const auto& row : Read(passes, fields, "unsent.pcapng")) {
+      EXPECT_NE(row[0], "SubSpace") << passes << " " << row[1];
+    }
   }
 }
 
