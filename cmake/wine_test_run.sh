@@ -9,6 +9,15 @@ shift
 output=$(mktemp) || exit 1
 "$wine" "$@" >"$output" 2>&1
 status=$?
+# A test program always prints GoogleTest's lines, so a failure with no
+# output at all is wine failing to start it (now and then, on a busy
+# machine, with its own messages turned off); that is tried once more,
+# and said.
+if [ $status -ne 0 ] && [ ! -s "$output" ]; then
+  echo "wine_test_run.sh: wine started nothing (status $status); starting it once more"
+  "$wine" "$@" >"$output" 2>&1
+  status=$?
+fi
 cat "$output"
 rm -f "$output"
 exit $status
