@@ -119,6 +119,18 @@ bool TakeExtcapOptions(const ExtcapOptions& options) {
   return true;
 }
 
+// After the loop: the sockets' library let go, the inspection finished,
+// the outputs closed and the endpoints after them. Returns whether every
+// output the user asked for is whole.
+bool FinishRun(UdpEndpoint& gameEndpoint, UdpEndpoint& auxEndpoint, RelayOutputs& outputs) {
+  NetCleanup();
+  FinishInspection();
+  const bool outputsWhole = outputs.Close();
+  auxEndpoint.Close();
+  gameEndpoint.Close();
+  return outputsWhole;
+}
+
 // The relay as Wireshark starts it: its settings from the dialog, no
 // console, its capture into Wireshark's pipe. Wireshark ends it by a stop
 // signal, or on Windows by ending the process without notice, so nothing
@@ -153,12 +165,7 @@ int RunExtcapCapture(const ExtcapOptions& options) {
   loop.endWithCapture = true;
   RelayLoop(gameEndpoint, auxEndpoint, outputs.Capture(), loop);
 
-  NetCleanup();
-  FinishInspection();
-  const bool outputsWhole = outputs.Close();
-  auxEndpoint.Close();
-  gameEndpoint.Close();
-  return outputsWhole ? 0 : 1;
+  return FinishRun(gameEndpoint, auxEndpoint, outputs) ? 0 : 1;
 }
 
 }  // namespace
@@ -217,11 +224,7 @@ int RunRelay() {
 
   RelayLoop(gameEndpoint, auxEndpoint, outputs.Capture());
 
-  NetCleanup();
-  FinishInspection();
-  const bool outputsWhole = outputs.Close();
-  auxEndpoint.Close();
-  gameEndpoint.Close();
+  const bool outputsWhole = FinishRun(gameEndpoint, auxEndpoint, outputs);
   platform::StopKeyboardWatch();
   // A log or a capture the user asked for and did not get in full is a
   // failed run.
