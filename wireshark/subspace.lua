@@ -24,14 +24,19 @@ local subspace = Proto("subspace", "SubSpace")
 local render = module("render")(subspace, transport)
 
 local byte = string.byte
+local tvb_raw = Tvb.raw  -- called as a function: a method's look-up costs a call
 
 -- One game datagram: the decision for it (made now on the first pass, read
 -- back on later ones), its decryption, its packets, and how it is shown.
 -- plain: the relay's capture, which holds it decrypted already; whence:
 -- its conversation, its sender and the direction the capture tells (see
 -- subspace_locate.lua); number: the frame's.
+-- What game hands to the renderer, which reads it before anything it
+-- calls could dissect another frame: one table for every frame.
+local datagram = {}
+
 local function game(tvb, pinfo, tree, length, plain, whence, number)
-  local raw = tvb:raw()  -- as captured, which a short snap length may have cut
+  local raw = tvb_raw(tvb)  -- as captured, which a short snap length may have cut
   local captured = #raw
   local first, second = byte(raw, 1, 2)
   local header = cipher.header_size(first or 0, length)
@@ -58,7 +63,7 @@ local function game(tvb, pinfo, tree, length, plain, whence, number)
   local session = not plain and not too_long and frame.session or nil
   local shown = raw
   if session ~= nil and captured > header then
-    shown = raw:sub(1, header) .. cipher.decrypt_payload(session, raw:sub(header + 1))
+    shown = cipher.decrypt_after(session, raw, header)
   end
   local readable = plain or (frame.readable and not (too_long and frame.session ~= nil))
 
@@ -77,10 +82,11 @@ local function game(tvb, pinfo, tree, length, plain, whence, number)
       node.core = false
     end
   end
-  render.game(tvb, pinfo, tree, {number = number, raw = raw, shown = shown, length = length,
-                                 header = header, frame = frame, plain = plain,
-                                 session = session, readable = readable, node = node,
-                                 sources = sources, too_long = too_long})
+  local d = datagram
+  d.number, d.raw, d.shown, d.length, d.header, d.frame = number, raw, shown, length, header, frame
+  d.plain, d.session, d.readable, d.node = plain, session, readable, node
+  d.sources, d.too_long = sources, too_long
+  render.game(tvb, pinfo, tree, d)
   return length
 end
 

@@ -107,34 +107,43 @@ elseif Struct ~= nil then
   unpack_words, pack_words = Struct.unpack, Struct.pack
 end
 local formats = {}  -- "<I4I4...", by word count
+local PADDING = {"\0", "\0\0", "\0\0\0"}
 
-local function decrypt_packed(session, payload, size)
-  local count = (size + 3) - (size + 3) % 4
-  count = count / 4
+-- The bytes of text after its first skip bytes decrypted, with those
+-- first bytes before them as they are.
+local function decrypt_packed(session, text, skip)
+  local size = #text - skip
+  local pad = (4 - size % 4) % 4
+  local count = (size + pad) / 4
   local format = formats[count]
   if format == nil then
     format = "<" .. string.rep("I4", count)
     formats[count] = format
   end
-  local w = {unpack_words(format, payload .. string.rep("\0", count * 4 - size))}
+  local w = {unpack_words(format, pad == 0 and text or text .. PADDING[pad], skip + 1)}
   local words, chain = session.words, session.key
   for i = 1, count do
     local word = w[i]
     w[i] = bxor3(word, words[i], chain)
     chain = word
   end
-  return pack_words(format, unpack(w, 1, count)):sub(1, size)
+  local plain = pack_words(format, unpack(w, 1, count))
+  if pad > 0 then plain = plain:sub(1, size) end
+  if skip == 0 then return plain end
+  return text:sub(1, skip) .. plain
 end
 
-function cipher.decrypt_payload(session, payload)
-  local size = #payload
-  if size == 0 then return payload end
-  if unpack_words ~= nil then return decrypt_packed(session, payload, size) end
+-- The payload is what follows the first skip bytes of text (its clear
+-- header); returns the whole text, those bytes as they are.
+function cipher.decrypt_after(session, text, skip)
+  local size = #text - skip
+  if size <= 0 then return text end
+  if unpack_words ~= nil then return decrypt_packed(session, text, skip) end
   local words = session.words
   local chain = session.key
   -- All bytes in one call, and zeros after a partial last word; each word
   -- is read from this table and its result written back in its place.
-  local b = {byte(payload, 1, size)}
+  local b = {byte(text, skip + 1, skip + size)}
   for i = size + 1, size + (4 - size % 4) % 4 do b[i] = 0 end
   local j = 1
   for i = 1, size, 4 do
@@ -152,7 +161,8 @@ function cipher.decrypt_payload(session, payload)
     b[i + 2] = y
     b[i + 3] = (x - y) / 256
   end
-  return char(unpack(b, 1, size))
+  if skip == 0 then return char(unpack(b, 1, size)) end
+  return text:sub(1, skip) .. char(unpack(b, 1, size))
 end
 
 -- A whole datagram as the relay's cipher decrypts it: the header stays, the
@@ -163,7 +173,7 @@ function cipher.decrypt(session, datagram)
   if session == nil or header == 0 or #datagram - header > cipher.MAX_PAYLOAD then
     return datagram
   end
-  return datagram:sub(1, header) .. cipher.decrypt_payload(session, datagram:sub(header + 1))
+  return cipher.decrypt_after(session, datagram, header)
 end
 
 return cipher

@@ -11,6 +11,11 @@ return function(subspace, transport)
   local le = dofile(folder .. "/subspace_le.lua")
   local u32 = le.u32
   local byte, sub, format = string.byte, string.sub, string.format
+  -- Wireshark's methods that every frame calls, called as functions: a
+  -- method looked up on its object is a call into Wireshark of its own.
+  local tree_add, tree_add_le, set_generated = TreeItem.add, TreeItem.add_le,
+                                               TreeItem.set_generated
+  local range = Tvb.range
 
   local fields = {
     header = ProtoField.bytes("subspace.header", "Header"),
@@ -159,12 +164,19 @@ return function(subspace, transport)
     return found
   end
 
-  -- The data source of a node, made when first needed.
+  -- The data source of a node, made when first needed: the datagram's own
+  -- where its bytes are shown as captured.
   local function source_tvb(where, index)
-    local tvb = where.tvbs[index]
+    local tvbs = where.tvbs
+    if tvbs == nil then
+      tvbs = {where.captured_source}
+      where.tvbs = tvbs
+    end
+    local tvb = tvbs[index]
     if tvb == nil then
-      tvb = ByteArray.new(where.sources[index], true):tvb(index == 1 and "Decrypted" or "Reassembled")
-      where.tvbs[index] = tvb
+      local bytes = index == 1 and where.shown or where.sources[index]
+      tvb = ByteArray.new(bytes, true):tvb(index == 1 and "Decrypted" or "Reassembled")
+      tvbs[index] = tvb
     end
     return tvb
   end
@@ -205,26 +217,29 @@ return function(subspace, transport)
     return added
   end
 
+  -- A field's value at its bytes. In view but not in the GUI (tshark's
+  -- -V and -T fields, the common case) it goes straight on; the other
+  -- views take their own ways.
   local function add_number(item, field, where, source, offset, size, value)
-    if where.exact then
-      item:add_le(field, source_tvb(where, source)(offset, size), value)
-    elseif not nowhere(where, field) then
-      learn(where, field, item:add(field, value))
+    if where.plain then
+      tree_add(item, field, value)
+    elseif where.exact then
+      tree_add_le(item, field, range(source_tvb(where, source), offset, size), value)
+    elseif not stand_in[field] then
+      learn(where, field, tree_add(item, field, value))
     end
   end
 
-  local function add_u32(item, field, where, node, offset)
-    add_number(item, field, where, node.source, offset, 4,
-               u32(where.sources[node.source], offset + 1))
-  end
-
   local function add_bytes(item, field, where, source, offset, size)
-    if nowhere(where, field) then return end
     if where.exact or source ~= 1 then
-      learn(where, field, item:add(field, source_tvb(where, source)(offset, size)))
-    else
-      learn(where, field, item:add(field, where.raw(offset, size),
-                                   sub(where.sources[1], offset + 1, offset + size)))
+      if not nowhere(where, field) then
+        learn(where, field, tree_add(item, field, range(source_tvb(where, source), offset, size)))
+      end
+    elseif where.plain then
+      tree_add(item, field, range(where.raw, offset, size), sub(where.shown, offset + 1, offset + size))
+    elseif not stand_in[field] then
+      learn(where, field, tree_add(item, field, range(where.raw, offset, size),
+                                   sub(where.shown, offset + 1, offset + size)))
     end
   end
 
@@ -324,9 +339,9 @@ return function(subspace, transport)
     end
     if where.visible then
       if where.exact and size > 0 then
-        item = parent:add(source_tvb(where, source)(offset, size), label_of(node))
+        item = tree_add(parent, range(source_tvb(where, source), offset, size), label_of(node))
       else
-        item = parent:add(where.whole, label_of(node))
+        item = tree_add(parent, where.whole, label_of(node))
       end
     end
     local core = node.core
@@ -337,18 +352,22 @@ return function(subspace, transport)
     elseif core then
       add_number(item, fields.core, where, source, offset + 1, 1, core)
       local body = offset + 2
-      if node.id ~= nil then add_u32(item, fields.reliable_id, where, node, body) end
-      if node.ack ~= nil then add_u32(item, fields.ack_id, where, node, body) end
-      if node.length ~= nil then add_u32(item, fields.stream_length, where, node, body) end
-      if core == transport.SYNC_REQUEST and node.time ~= nil then
-        add_u32(item, fields.sync_time, where, node, body)
+      -- The reader has read the numbers already.
+      if node.id ~= nil then
+        add_number(item, fields.reliable_id, where, source, body, 4, node.id)
+      elseif node.ack ~= nil then
+        add_number(item, fields.ack_id, where, source, body, 4, node.ack)
+      elseif node.length ~= nil then
+        add_number(item, fields.stream_length, where, source, body, 4, node.length)
+      elseif core == transport.SYNC_REQUEST and node.time ~= nil then
+        add_number(item, fields.sync_time, where, source, body, 4, node.time)
         if node.sent ~= nil then
-          add_u32(item, fields.packets_sent, where, node, body + 4)
-          add_u32(item, fields.packets_received, where, node, body + 8)
+          add_number(item, fields.packets_sent, where, source, body + 4, 4, node.sent)
+          add_number(item, fields.packets_received, where, source, body + 8, 4, node.received)
         end
       elseif core == transport.SYNC_RESPONSE and node.time ~= nil then
-        add_u32(item, fields.sync_echo, where, node, body)
-        add_u32(item, fields.sync_time, where, node, body + 4)
+        add_number(item, fields.sync_echo, where, source, body, 4, node.echo)
+        add_number(item, fields.sync_time, where, source, body + 4, 4, node.time)
       end
       if node.piece_size ~= nil and node.piece_size > 0 then
         add_bytes(item, fields.piece, where, source, node.piece_offset, node.piece_size)
@@ -371,9 +390,15 @@ return function(subspace, transport)
   -- sources: what the transport reader made of it, or nil; header: the
   -- size of the header the cipher leaves clear; too_long: longer than the
   -- key table while the conversation decrypts.
+  -- What a frame's rendering knows, in a table that is used again for the
+  -- next frame; a frame rendered while another is (a game decoder that
+  -- calls back) gets one of its own.
+  local spare_where = {}
+
   function render.game(tvb, pinfo, tree, d)
     local raw, shown, length, header = d.raw, d.shown, d.length, d.header
     local captured, frame, node, session = #raw, d.frame, d.node, d.session
+    local number, sources, plain, too_long = d.number, d.sources, d.plain, d.too_long
     local direction = frame.direction
     local visible = tree.visible
 
@@ -398,14 +423,18 @@ return function(subspace, transport)
     cols.info = direction ~= nil and direction .. " " .. summary or summary
 
     local decrypted_now = session ~= nil and captured > header
-    start_frame(d.number)
-    local where = {tvbs = {not decrypted_now and tvb or nil},
-                   sources = d.sources or {shown}, raw = tvb, visible = visible,
-                   hidden = not visible,
-                   exact = visible and gui, whole = tvb(),
-                   number = d.number, direction = direction, pinfo = pinfo,
-                   cut = captured < length}
-    local item = tree:add(subspace, where.whole)
+    start_frame(number)
+    local where = spare_where or {}
+    spare_where = nil
+    where.tvbs, where.top_text, where.unseen = nil, nil, nil
+    where.captured_source = not decrypted_now and tvb or nil
+    where.sources, where.shown, where.raw = sources, shown, tvb
+    where.visible, where.hidden = visible, not visible
+    where.plain, where.exact = visible and not gui, visible and gui
+    where.whole = range(tvb)
+    where.number, where.direction, where.pinfo = number, direction, pinfo
+    where.cut = captured < length
+    local item = tree_add(tree, subspace, where.whole)
     where.top = item
     -- Out of view, no filter names this protocol or a field of it when
     -- Wireshark gives a stand-in item: fields would go nowhere.
@@ -421,33 +450,35 @@ return function(subspace, transport)
     if not where.unseen then
       -- Marks for the eye only are set where someone looks.
       if direction ~= nil and not nowhere(where, fields.direction) then
-        local added = learn(where, fields.direction, item:add(fields.direction, direction))
-        if visible then added:set_generated() end
+        local added = learn(where, fields.direction, tree_add(item, fields.direction, direction))
+        if visible then set_generated(added) end
       end
       if captured > 0 and not nowhere(where, fields.header) then
-        learn(where, fields.header, item:add(fields.header, tvb(0, math.min(header, captured))))
+        learn(where, fields.header,
+              tree_add(item, fields.header, range(tvb, 0, math.min(header, captured))))
       end
       if captured > header and (decrypted_now or session == nil) then
         add_bytes(item, fields.payload, where, 1, header, captured - header)
       end
       if not nowhere(where, fields.decrypted) then
-        local added = learn(where, fields.decrypted, item:add(fields.decrypted, session ~= nil))
-        if visible then added:set_generated() end
+        local added = learn(where, fields.decrypted, tree_add(item, fields.decrypted, session ~= nil))
+        if visible then set_generated(added) end
       end
       if client_key ~= nil then add_number(item, fields.client_key, where, 1, 2, 4, client_key) end
       if protocol ~= nil then add_number(item, fields.protocol, where, 1, 6, 1, protocol) end
       if server_key ~= nil then add_number(item, fields.server_key, where, 1, 2, 4, server_key) end
     end
     -- Expert notes reach the expert tap whether or not the item is real.
-    if d.too_long and frame.session ~= nil and not d.plain then
+    if too_long and frame.session ~= nil and not plain then
       item:add_proto_expert_info(experts.too_long)
     end
     local note = frame.note
-    if note ~= nil and not (d.plain and note == "no_exchange") then
+    if note ~= nil and not (plain and note == "no_exchange") then
       item:add_proto_expert_info(experts[note])
     end
     if frame.dropped then item:add_proto_expert_info(experts.dropped) end
     if node ~= nil then add_packet(item, node, where) end
+    spare_where = where
   end
 
   return render
