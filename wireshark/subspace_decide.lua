@@ -176,13 +176,10 @@ end
 
 -- Reads a frame's plain bytes: on the first pass into its flow (which
 -- the frame changes), on later ones from what the first pass noted.
-local NO_NOTES = {}
 function decide.read(number, shown, flow)
   local stored = notes[number]
-  local fresh = stored == nil and flow ~= nil
-  if fresh then stored = {} end
-  local node, sources = transport.read(shown, number, flow, stored or NO_NOTES)
-  if fresh and next(stored) ~= nil then notes[number] = stored end
+  local node, sources, noted = transport.read(shown, number, flow, stored)
+  if stored == nil and noted ~= nil then notes[number] = noted end
   return node, sources
 end
 

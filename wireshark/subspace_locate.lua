@@ -11,6 +11,10 @@
 return function(subspace, show)
   local locate = {}
   local byte = string.byte
+  -- Called as functions: a method looked up on its object costs a call
+  -- into Wireshark of its own, on every frame.
+  local raw, reported_len, captured_len = Tvb.raw, Tvb.reported_len, Tvb.captured_len
+  local dissector_call = Dissector.call
 
   -- The game pair and the auxiliary pair, each at the relay's and at the
   -- server's default port. Decode As adds game ports.
@@ -63,8 +67,15 @@ return function(subspace, show)
   end
   locate.forget()
 
+  -- ":port", made once a port: a number turned into text costs a format.
+  local port_suffixes = {}
   local function endpoint(address, port)
-    return tostring(address) .. ":" .. port
+    local suffix = port_suffixes[port]
+    if suffix == nil then
+      suffix = ":" .. port
+      port_suffixes[port] = suffix
+    end
+    return tostring(address) .. suffix
   end
 
   -- A datagram's two endpoints, made once although both the heuristic and
@@ -132,7 +143,7 @@ return function(subspace, show)
   -- The frame's number and ports are read once, by whoever asks first:
   -- each read is a call into Wireshark.
   local function dissect(tvb, pinfo, tree, number, source_port, destination_port)
-    local length = tvb:reported_len()
+    local length = reported_len(tvb)
     if length == 0 then return 0 end
     frame_number, frame_source_port, frame_destination_port = number, source_port,
                                                                destination_port
@@ -168,10 +179,10 @@ return function(subspace, show)
       if not show.known(number) then return false end
       return dissect(tvb, pinfo, tree, number, pinfo.src_port, pinfo.dst_port) > 0
     end
-    if tvb:captured_len() < 2 then return false end
-    local first, type = byte(tvb:raw(0, 2), 1, 2)
+    if captured_len(tvb) < 2 then return false end
+    local first, type = byte(raw(tvb, 0, 2), 1, 2)
     if first ~= 0 then return false end
-    local length = tvb:reported_len()
+    local length = reported_len(tvb)
     local source_port, destination_port = pinfo.src_port, pinfo.dst_port
     local source, destination = endpoints(pinfo, number, source_port, destination_port)
     if type == 0x01 and length == 8 then
@@ -229,8 +240,8 @@ return function(subspace, show)
   -- dissector (a malformed packet) is already shown in its tree, as
   -- Wireshark shows it without this wrapper: it is not raised again.
   local function read_ip4(tvb, pinfo, tree)
-    local ok, result = pcall(raw_ip4.call, raw_ip4, tvb, pinfo, tree)
-    if not ok then return tvb:captured_len() end
+    local ok, result = pcall(dissector_call, raw_ip4, tvb, pinfo, tree)
+    if not ok then return captured_len(tvb) end
     return result
   end
 
@@ -245,19 +256,23 @@ return function(subspace, show)
       return read_ip4(tvb, pinfo, tree)
     end
     named_frame = pinfo.number
-    if tvb:captured_len() < 28 then return read_ip4(tvb, pinfo, tree) end
+    if captured_len(tvb) < 28 then return read_ip4(tvb, pinfo, tree) end
     local name = interface_name()
     name = name and name.value
     if name ~= nil and name ~= "game" and name ~= "auxiliary" then
       return read_ip4(tvb, pinfo, tree)
     end
-    local version, _, _, _, id1, id2, fragment1, fragment2, _, protocol =
-      byte(tvb:raw(0, 10), 1, 10)
+    -- The IPv4 header's version, identification, flags and protocol; the
+    -- UDP header's ports and checksum.
+    local headers = raw(tvb, 0, 28)
+    local version, _, _, _, id1, id2, fragment1, fragment2, _, protocol = byte(headers, 1, 10)
+    local source1, source2, destination1, destination2, _, _, checksum1, checksum2 =
+      byte(headers, 21, 28)
     if version ~= 0x45 or protocol ~= 17
-        or (name == nil and (id1 + id2 + fragment1 + fragment2 ~= 0 or tvb(26, 2):uint() ~= 0)) then
+        or (name == nil and (id1 + id2 + fragment1 + fragment2 + checksum1 + checksum2 ~= 0)) then
       return read_ip4(tvb, pinfo, tree)
     end
-    local source_port, destination_port = tvb(20, 2):uint(), tvb(22, 2):uint()
+    local source_port, destination_port = source1 * 256 + source2, destination1 * 256 + destination2
     frame_interface = name or guess_interface(pinfo, source_port, destination_port)
     local source_owner, destination_owner = lend_port(source_port), lend_port(destination_port)
     local result = read_ip4(tvb, pinfo, tree)

@@ -310,7 +310,7 @@ return function(subspace, transport)
       local name = transport.NAMES[node.core]
       label = name and name:sub(1, 1):upper() .. name:sub(2)
               or format("Core packet 00 %02X", node.core)
-      if node.id ~= nil then label = format("%s %.0f", label, node.id) end
+      if node.id ~= nil then label = label .. " " .. transport.decimal(node.id) end
     else
       label = "Core packet"
     end
@@ -321,10 +321,12 @@ return function(subspace, transport)
   end
 
   -- One packet and all it holds: fields once per packet, outer before
-  -- inner, then left to right. In view each packet is a subtree of its own;
-  -- out of view the fields go onto parent, and where no filter asks for
-  -- this protocol (unseen) only what reaches others is added: the expert
-  -- notes and the hand-off to game decoders.
+  -- inner, then left to right. In view each packet is a subtree of its own,
+  -- headed by its type field under the packet's name (one item where a
+  -- heading and a type line would cost two on every packet); out of view
+  -- the fields go onto parent, and where no filter asks for this protocol
+  -- (unseen) only what reaches others is added: the expert notes and the
+  -- hand-off to game decoders.
   local function add_packet(parent, node, where)
     local source, offset, size = node.source, node.offset, node.size
     local item = parent
@@ -337,20 +339,29 @@ return function(subspace, transport)
       end
       return
     end
+    local game, core = node.game, node.core
+    local headed = false
     if where.visible then
-      if where.exact and size > 0 then
-        item = tree_add(parent, range(source_tvb(where, source), offset, size), label_of(node))
+      local label = label_of(node)
+      if game == nil and not core then
+        item = tree_add(parent, size > 0 and where.exact
+                                and range(source_tvb(where, source), offset, size)
+                                or where.whole, label)
+      elseif where.exact then
+        item = tree_add_le(parent, game and fields.game or fields.core,
+                           range(source_tvb(where, source), offset, size), game or core, label)
+        headed = true
       else
-        item = tree_add(parent, where.whole, label_of(node))
+        item = tree_add(parent, game and fields.game or fields.core, game or core, label)
+        headed = true
       end
     end
-    local core = node.core
-    if node.game ~= nil then
-      add_number(item, fields.game, where, source, offset, 1, node.game)
+    if game ~= nil then
+      if not headed then add_number(item, fields.game, where, source, offset, 1, game) end
       add_bytes(item, fields.game_data, where, source, offset, size)
       hand_off(item, node, where)
     elseif core then
-      add_number(item, fields.core, where, source, offset + 1, 1, core)
+      if not headed then add_number(item, fields.core, where, source, offset + 1, 1, core) end
       local body = offset + 2
       -- The reader has read the numbers already.
       if node.id ~= nil then

@@ -243,6 +243,18 @@ end
 
 local read
 
+-- A frame without notes; its table is made when the first is kept.
+local NO_NOTES = {}
+
+local function keep_note(ctx, index, note)
+  local notes = ctx.notes
+  if notes == NO_NOTES then
+    notes = {}
+    ctx.notes = notes
+  end
+  notes[index] = note
+end
+
 -- The packets joined while node was read become its children, unless
 -- node is as deep as packets go.
 local function adopt(ctx, node, built)
@@ -254,9 +266,14 @@ local function adopt(ctx, node, built)
   -- joined again, so no packet makes more work than its bytes.
   local flow = ctx.flow
   ctx.flow = nil
+  local sources = ctx.sources
+  if sources == nil then
+    sources = {ctx.data}
+    ctx.sources = sources
+  end
   for i = 1, #built do
-    local source = #ctx.sources + 1
-    ctx.sources[source] = built[i]
+    local source = #sources + 1
+    sources[source] = built[i]
     local child = read(ctx, built[i], source, 1, #built[i], node.depth + 1, nil)
     child.reassembled = true
     node.children[#node.children + 1] = child
@@ -270,7 +287,7 @@ local function note_of(ctx, index)
   local note = ctx.notes[index]
   if note == nil and ctx.flow ~= nil then
     note = {}
-    ctx.notes[index] = note
+    keep_note(ctx, index, note)
   end
   return note
 end
@@ -352,7 +369,7 @@ read = function(ctx, data, source, first, last, depth, owner)
         node.note = node.note or {}
         node.note.built = built
       end
-      if node.note ~= nil then ctx.notes[index] = node.note end
+      if node.note ~= nil then keep_note(ctx, index, node.note) end
     end
     if node.note ~= nil and node.note.built ~= nil then adopt(ctx, node, node.note.built) end
   elseif type == transport.ACK then
@@ -421,19 +438,41 @@ end
 
 -- Reads one datagram. flow: the receiver's state of its connection and
 -- direction on the first pass, which the datagram changes; nil on later
--- passes, which take what the first decided from notes. notes: a table
--- per frame that the first pass fills (index -> note) and later passes
--- hand back. Returns the top node and the data sources: sources[1] is
--- data, the others the packets joined in this frame.
+-- passes, which take what the first decided from notes. notes: what the
+-- first pass noted for the frame (index -> note), or nil. Returns the top
+-- node; the data sources, where packets were joined (sources[1] is data,
+-- the others the joined packets), else nil; and the frame's notes, nil
+-- where there are none.
 local reading = {completed = {}}  -- one datagram at a time: no table a call
 
 function transport.read(data, frame, flow, notes)
   local ctx = reading
-  ctx.frame, ctx.flow, ctx.notes, ctx.count, ctx.sources = frame, flow, notes, 0, {data}
+  ctx.frame, ctx.flow, ctx.notes, ctx.count = frame, flow, notes or NO_NOTES, 0
+  ctx.data, ctx.sources = data, nil
   local node = read(ctx, data, 1, 1, #data, 0, nil)
-  ctx.flow, ctx.notes = nil, nil
-  return node, ctx.sources
+  notes = ctx.notes ~= NO_NOTES and ctx.notes or nil
+  local sources = ctx.sources
+  ctx.flow, ctx.notes, ctx.data, ctx.sources = nil, nil, nil, nil
+  return node, sources, notes
 end
+
+-- A number in decimal, as the Info column and the tree show ids. A
+-- number turned into text costs a format, and a frame shows its ids more
+-- than once, its neighbours' ids again: the texts of the ids seen last
+-- are kept (a bounded number).
+local decimals, decimal_count = {}, 0
+function transport.decimal(number)
+  local text = decimals[number]
+  if text == nil then
+    if decimal_count >= 4096 then decimals, decimal_count = {}, 0 end
+    text = format("%.0f", number)
+    decimals[number] = text
+    decimal_count = decimal_count + 1
+  end
+  return text
+end
+local decimal = transport.decimal
+local cluster_names = {}  -- "cluster(3)", by count
 
 -- A short account of a node and what it holds, for the Info column:
 -- "reliable 12 > cluster(3)".
@@ -447,17 +486,21 @@ function transport.summary(node)
   elseif not node.core then
     text = node.size == 0 and "empty" or "core"
   elseif node.core == transport.RELIABLE and node.id ~= nil then
-    text = format("reliable %.0f", node.id)
+    text = "reliable " .. decimal(node.id)
     local child = node.children[1]
     if child ~= nil and not child.reassembled then text = text .. " > " .. transport.summary(child) end
   elseif node.core == transport.ACK and node.ack ~= nil then
-    text = format("ack %.0f", node.ack)
+    text = "ack " .. decimal(node.ack)
   elseif node.core == transport.CLUSTER then
     local count = 0
     for i = 1, #node.children do
       if not node.children[i].reassembled then count = count + 1 end
     end
-    text = format("cluster(%d)", count)
+    text = cluster_names[count]
+    if text == nil then
+      text = format("cluster(%d)", count)
+      cluster_names[count] = text
+    end
   else
     text = transport.NAMES[node.core] or format("core 0x%02X", node.core)
   end
