@@ -21,7 +21,7 @@ local transport = module("transport")
 local decide = module("decide")
 
 local subspace = Proto("subspace", "SubSpace")
-local render = module("render")(subspace, transport)
+local render = module("render")(subspace, transport, cipher)
 
 local byte = string.byte
 local tvb_raw = Tvb.raw  -- called as a function: a method's look-up costs a call
@@ -63,13 +63,19 @@ local function game(tvb, pinfo, tree, length, plain, whence, number)
   local session = not plain and not too_long and frame.session or nil
   local shown = raw
   if session ~= nil and captured > header then
-    shown = cipher.decrypt_after(session, raw, header)
+    -- A game packet's type is its clear header, all that its reader
+    -- needs: the renderer decrypts it when something shows its bytes.
+    if first == 0 then
+      shown = cipher.decrypt_after(session, raw, header)
+    else
+      shown = nil
+    end
   end
   local readable = plain or (frame.readable and not (too_long and frame.session ~= nil))
 
   local node, sources
   if readable and captured > 0 then
-    node, sources = decide.read(number, shown, flow)
+    node, sources = decide.read(number, shown or raw, flow)
   elseif first ~= nil then
     -- Bytes that are not plain: only the type, which the header keeps
     -- clear, is known.

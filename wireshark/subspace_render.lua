@@ -4,9 +4,9 @@
 -- shows; out of view it skips the subtrees' labels and the decrypted data
 -- source, and gives the fields their values directly. Loaded as a plugin
 -- by itself it only returns a function; the dissector calls it with its
--- protocol and transport reader.
+-- protocol, transport reader and cipher.
 
-return function(subspace, transport)
+return function(subspace, transport, cipher)
   local folder = (debug.getinfo(1, "S").source:gsub("^@", "")):match("^(.*)[/\\]") or "."
   local le = dofile(folder .. "/subspace_le.lua")
   local u32 = le.u32
@@ -164,6 +164,18 @@ return function(subspace, transport)
     return found
   end
 
+  -- A datagram's bytes as shown. Those of a game packet alone are
+  -- decrypted when first asked for: many views show only its type, which
+  -- its header keeps clear.
+  local function shown_of(where)
+    local shown = where.shown
+    if shown == nil then
+      shown = cipher.decrypt_after(where.session, where.captured, where.header)
+      where.shown = shown
+    end
+    return shown
+  end
+
   -- The data source of a node, made when first needed: the datagram's own
   -- where its bytes are shown as captured.
   local function source_tvb(where, index)
@@ -174,7 +186,7 @@ return function(subspace, transport)
     end
     local tvb = tvbs[index]
     if tvb == nil then
-      local bytes = index == 1 and where.shown or where.sources[index]
+      local bytes = index == 1 and shown_of(where) or where.sources[index]
       tvb = ByteArray.new(bytes, true):tvb(index == 1 and "Decrypted" or "Reassembled")
       tvbs[index] = tvb
     end
@@ -236,10 +248,11 @@ return function(subspace, transport)
         learn(where, field, tree_add(item, field, range(source_tvb(where, source), offset, size)))
       end
     elseif where.plain then
-      tree_add(item, field, range(where.raw, offset, size), sub(where.shown, offset + 1, offset + size))
+      tree_add(item, field, range(where.raw, offset, size),
+               sub(shown_of(where), offset + 1, offset + size))
     elseif not stand_in[field] then
       learn(where, field, tree_add(item, field, range(where.raw, offset, size),
-                                   sub(where.shown, offset + 1, offset + size)))
+                                   sub(shown_of(where), offset + 1, offset + size)))
     end
   end
 
@@ -397,7 +410,7 @@ return function(subspace, transport)
 
   -- A game datagram. frame: the decision for it; plain: the capture holds
   -- it decrypted already; shown: its bytes as read (decrypted where the
-  -- session was applied); session: the session applied, or nil; node and
+  -- session was applied), or nil for a game packet not decrypted yet; session: the session applied, or nil; node and
   -- sources: what the transport reader made of it, or nil; header: the
   -- size of the header the cipher leaves clear; too_long: longer than the
   -- key table while the conversation decrypts.
@@ -440,6 +453,7 @@ return function(subspace, transport)
     where.tvbs, where.top_text, where.unseen = nil, nil, nil
     where.captured_source = not decrypted_now and tvb or nil
     where.sources, where.shown, where.raw = sources, shown, tvb
+    where.captured, where.session, where.header = raw, session, header
     where.visible, where.hidden = visible, not visible
     where.plain, where.exact = visible and not gui, visible and gui
     where.whole = range(tvb)
