@@ -97,7 +97,7 @@ local function game(tvb, pinfo, tree, length, plain, whence, number)
 end
 
 local locate = module("locate")(subspace, {game = game, auxiliary = render.auxiliary,
-                                           known = decide.known})
+                                           known = decide.known, decimal = transport.decimal})
 
 function subspace.init()
   decide.forget()

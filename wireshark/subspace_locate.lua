@@ -5,8 +5,8 @@
 -- conversation apart where no key exchange did: the direction of each
 -- record of the relay's capture, else the side on a game port is the
 -- server. Loaded as a plugin by itself it only returns a function; the
--- dissector calls it with its protocol and the two ways of showing a
--- datagram.
+-- dissector calls it with its protocol, the two ways of showing a
+-- datagram, the decisions already made and the decimal texts of numbers.
 
 return function(subspace, show)
   local locate = {}
@@ -67,15 +67,9 @@ return function(subspace, show)
   end
   locate.forget()
 
-  -- ":port", made once a port: a number turned into text costs a format.
-  local port_suffixes = {}
+  local decimal = show.decimal  -- a number turned into text costs a format
   local function endpoint(address, port)
-    local suffix = port_suffixes[port]
-    if suffix == nil then
-      suffix = ":" .. port
-      port_suffixes[port] = suffix
-    end
-    return tostring(address) .. suffix
+    return tostring(address) .. ":" .. decimal(port)
   end
 
   -- A datagram's two endpoints, made once although both the heuristic and
