@@ -89,9 +89,10 @@ local function game(tvb, pinfo, tree, length, plain, whence, number)
     end
   end
   local d = datagram
-  d.number, d.raw, d.shown, d.length, d.header, d.frame = number, raw, shown, length, header, frame
-  d.plain, d.session, d.readable, d.node = plain, session, readable, node
-  d.sources, d.too_long = sources, too_long
+  d.number, d.raw, d.shown, d.length, d.header, d.frame = number, raw, shown or false, length,
+                                                          header, frame
+  d.plain, d.session, d.readable, d.node = plain, session or false, readable, node or false
+  d.sources, d.too_long = sources or false, too_long
   render.game(tvb, pinfo, tree, d)
   return length
 end

@@ -169,7 +169,7 @@ return function(subspace, transport, cipher)
   -- its header keeps clear.
   local function shown_of(where)
     local shown = where.shown
-    if shown == nil then
+    if not shown then
       shown = cipher.decrypt_after(where.session, where.captured, where.header)
       where.shown = shown
     end
@@ -180,8 +180,8 @@ return function(subspace, transport, cipher)
   -- where its bytes are shown as captured.
   local function source_tvb(where, index)
     local tvbs = where.tvbs
-    if tvbs == nil then
-      tvbs = {where.captured_source}
+    if not tvbs then
+      tvbs = {where.captured_source or nil}
       where.tvbs = tvbs
     end
     local tvb = tvbs[index]
@@ -420,9 +420,9 @@ return function(subspace, transport, cipher)
   local spare_where = {}
 
   function render.game(tvb, pinfo, tree, d)
-    local raw, shown, length, header = d.raw, d.shown, d.length, d.header
-    local captured, frame, node, session = #raw, d.frame, d.node, d.session
-    local number, sources, plain, too_long = d.number, d.sources, d.plain, d.too_long
+    local raw, shown, length, header = d.raw, d.shown or nil, d.length, d.header
+    local captured, frame, node, session = #raw, d.frame, d.node or nil, d.session or nil
+    local number, sources, plain, too_long = d.number, d.sources or nil, d.plain, d.too_long
     local direction = frame.direction
     local visible = tree.visible
 
@@ -450,10 +450,12 @@ return function(subspace, transport, cipher)
     start_frame(number)
     local where = spare_where or {}
     spare_where = nil
-    where.tvbs, where.top_text, where.unseen = nil, nil, nil
-    where.captured_source = not decrypted_now and tvb or nil
-    where.sources, where.shown, where.raw = sources, shown, tvb
-    where.captured, where.session, where.header = raw, session, header
+    -- Set to false, not nil, where absent: a table used again keeps its
+    -- keys, and keys set to nil and back cost it a rehash now and then.
+    where.tvbs, where.top_text, where.unseen = false, false, false
+    where.captured_source = not decrypted_now and tvb
+    where.sources, where.shown, where.raw = sources or false, shown or false, tvb
+    where.captured, where.session, where.header = raw, session or false, header
     where.visible, where.hidden = visible, not visible
     where.plain, where.exact = visible and not gui, visible and gui
     where.whole = range(tvb)

@@ -265,9 +265,9 @@ local function adopt(ctx, node, built)
   -- Read, never fed back: pieces inside a joined packet are shown, not
   -- joined again, so no packet makes more work than its bytes.
   local flow = ctx.flow
-  ctx.flow = nil
+  ctx.flow = false
   local sources = ctx.sources
-  if sources == nil then
+  if not sources then
     sources = {ctx.data}
     ctx.sources = sources
   end
@@ -285,7 +285,7 @@ end
 -- new one on the first.
 local function note_of(ctx, index)
   local note = ctx.notes[index]
-  if note == nil and ctx.flow ~= nil then
+  if note == nil and ctx.flow then
     note = {}
     keep_note(ctx, index, note)
   end
@@ -298,7 +298,7 @@ local function piece(ctx, node, data, at, last, owner)
   node.piece_offset = at - 1
   node.piece_size = last - at + 1
   local flow = ctx.flow
-  if flow == nil then return end
+  if not flow then return end
   local item = {kind = node.core, bytes = sub(data, at, last), length = node.length,
                 note = note_of(ctx, node.index)}
   node.note = item.note
@@ -347,7 +347,7 @@ read = function(ctx, data, source, first, last, depth, owner)
     if not needs(node, 4) then return node end
     node.id = u32(data, body)
     node.children = {}
-    local pieces = ctx.flow ~= nil and {} or nil
+    local pieces = ctx.flow and {} or nil
     if size == 6 then
       problem(node, "empty")
     elseif depth >= transport.MAX_DEPTH then
@@ -355,7 +355,7 @@ read = function(ctx, data, source, first, last, depth, owner)
     else
       node.children[1] = read(ctx, data, source, body + 4, last, depth + 1, pieces)
     end
-    if ctx.flow ~= nil then
+    if ctx.flow then
       -- Most reliable packets are taken in turn and need no note.
       local completed = ctx.completed
       local before = #completed
@@ -396,7 +396,7 @@ read = function(ctx, data, source, first, last, depth, owner)
     piece(ctx, node, data, body + 4, last, owner)
   elseif type == transport.STREAM_CANCEL then
     exactly(node, 0)
-    if ctx.flow ~= nil then
+    if ctx.flow then
       local item = {kind = type, note = {}}
       if owner ~= nil then owner[#owner + 1] = item else take(ctx, ctx.flow, item) end
     end
@@ -447,12 +447,14 @@ local reading = {completed = {}}  -- one datagram at a time: no table a call
 
 function transport.read(data, frame, flow, notes)
   local ctx = reading
-  ctx.frame, ctx.flow, ctx.notes, ctx.count = frame, flow, notes or NO_NOTES, 0
-  ctx.data, ctx.sources = data, nil
+  -- Its fields are set to false, not nil, where absent: keys set to nil
+  -- and back would cost the table a rehash now and then.
+  ctx.frame, ctx.flow, ctx.notes, ctx.count = frame, flow or false, notes or NO_NOTES, 0
+  ctx.data, ctx.sources = data, false
   local node = read(ctx, data, 1, 1, #data, 0, nil)
   notes = ctx.notes ~= NO_NOTES and ctx.notes or nil
-  local sources = ctx.sources
-  ctx.flow, ctx.notes, ctx.data, ctx.sources = nil, nil, nil, nil
+  local sources = ctx.sources or nil
+  ctx.flow, ctx.notes, ctx.data, ctx.sources = false, NO_NOTES, false, false
   return node, sources, notes
 end
 
