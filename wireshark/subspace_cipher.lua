@@ -106,8 +106,40 @@ if string.unpack ~= nil then
 elseif Struct ~= nil then
   unpack_words, pack_words = Struct.unpack, Struct.pack
 end
-local formats = {}  -- "<I4I4...", by word count
 local PADDING = {"\0", "\0\0", "\0\0\0"}
+local load_text = loadstring or load
+
+-- The decrypter of count words: for a count that Lua's registers hold,
+-- written out word by word, without the table and the loop that cost more
+-- than the words' own arithmetic.
+local MAX_WRITTEN_OUT = 64
+local decrypters = {}
+
+local function decrypter(count)
+  local format = "<" .. string.rep("I4", count)
+  if count > MAX_WRITTEN_OUT then
+    return function(text, at, words, chain)
+      local w = {unpack_words(format, text, at)}
+      for i = 1, count do
+        local word = w[i]
+        w[i] = bxor3(word, words[i], chain)
+        chain = word
+      end
+      return pack_words(format, unpack(w, 1, count))
+    end
+  end
+  local names, results = {}, {}
+  for i = 1, count do
+    names[i] = "c" .. i
+    results[i] = string.format("x(c%d, k[%d], %s)", i, i, i == 1 and "chain" or "c" .. (i - 1))
+  end
+  local source = "local unpack_words, pack_words, x, format = ...\n"
+                 .. "return function(text, at, k, chain)\n"
+                 .. "  local " .. table.concat(names, ", ") .. " = unpack_words(format, text, at)\n"
+                 .. "  return pack_words(format, " .. table.concat(results, ", ") .. ")\n"
+                 .. "end\n"
+  return load_text(source)(unpack_words, pack_words, bxor3, format)
+end
 
 -- The bytes of text after its first skip bytes decrypted, with those
 -- first bytes before them as they are.
@@ -115,19 +147,13 @@ local function decrypt_packed(session, text, skip)
   local size = #text - skip
   local pad = (4 - size % 4) % 4
   local count = (size + pad) / 4
-  local format = formats[count]
-  if format == nil then
-    format = "<" .. string.rep("I4", count)
-    formats[count] = format
+  local decrypt = decrypters[count]
+  if decrypt == nil then
+    decrypt = decrypter(count)
+    decrypters[count] = decrypt
   end
-  local w = {unpack_words(format, pad == 0 and text or text .. PADDING[pad], skip + 1)}
-  local words, chain = session.words, session.key
-  for i = 1, count do
-    local word = w[i]
-    w[i] = bxor3(word, words[i], chain)
-    chain = word
-  end
-  local plain = pack_words(format, unpack(w, 1, count))
+  local plain = decrypt(pad == 0 and text or text .. PADDING[pad], skip + 1, session.words,
+                        session.key)
   if pad > 0 then plain = plain:sub(1, size) end
   if skip == 0 then return plain end
   return text:sub(1, skip) .. plain
