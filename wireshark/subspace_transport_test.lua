@@ -187,5 +187,17 @@ for _, case in ipairs(sides) do
   expect(table.concat(begun, " "), case[4], case[1] .. ": begun")
 end
 
+-- Ids and ports as text, through a cache that starts afresh when full
+-- (more numbers than it holds, twice): each reads the same throughout.
+local texts, wanted = {}, {}
+for _ = 1, 2 do
+  for number = 0, 5000 do
+    local big = number == 4998  -- the largest id
+    texts[#texts + 1] = transport.decimal(big and 4294967295 or number)
+    wanted[#wanted + 1] = big and "4294967295" or string.format("%d", number)
+  end
+end
+expect(table.concat(texts, " "), table.concat(wanted, " "), "numbers as text")
+
 print(string.format("%s: %d checks, %d failures", _VERSION, checks, failures))
 os.exit(failures == 0 and 0 or 1)
