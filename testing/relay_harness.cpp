@@ -130,11 +130,26 @@ bool RelayHarness::WaitUntilRelaying() {
 
 bool RelayHarness::RetryOnTakenPorts(const std::function<bool()>& start) {
   constexpr int kAttempts = 5;
+  bool startedAgain = false;
   for (int attempt = 1;; ++attempt) {
     const bool started = start();
-    if (attempt == kAttempts || !RelayPortsTaken()) return started;
-    MoveToFreshPorts();
+    if (started || attempt == kAttempts) return started;
+    if (RelayPortsTaken()) {
+      MoveToFreshPorts();
+    } else if (!startedAgain && NeverRan()) {
+      // The relay always greets first; one that is gone without a word was
+      // never started (wine on a busy machine now and then fails to start
+      // a program), so it is started once more.
+      startedAgain = true;
+      relay.Kill();
+    } else {
+      return false;
+    }
   }
+}
+
+bool RelayHarness::NeverRan() const {
+  return !relay.Running() && Console().empty() && Errors().empty();
 }
 
 bool RelayHarness::RelayPortsTaken() const {

@@ -87,6 +87,8 @@ class RelayHarness {
   // Whether the relay reported that it could not bind its game or its
   // auxiliary port.
   bool RelayPortsTaken() const;
+  // Whether the relay is gone without having printed anything at all.
+  bool NeverRan() const;
   // Stops the relay and picks a fresh free pair for it.
   void MoveToFreshPorts();
 
