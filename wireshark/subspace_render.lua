@@ -408,17 +408,18 @@ return function(subspace, transport, cipher)
     end
   end
 
-  -- A game datagram. frame: the decision for it; plain: the capture holds
-  -- it decrypted already; shown: its bytes as read (decrypted where the
-  -- session was applied), or nil for a game packet not decrypted yet; session: the session applied, or nil; node and
-  -- sources: what the transport reader made of it, or nil; header: the
-  -- size of the header the cipher leaves clear; too_long: longer than the
-  -- key table while the conversation decrypts.
   -- What a frame's rendering knows, in a table that is used again for the
   -- next frame; a frame rendered while another is (a game decoder that
   -- calls back) gets one of its own.
   local spare_where = {}
 
+  -- A game datagram, d (false stands for absent): frame: the decision for
+  -- it; plain: the capture holds it decrypted already; shown: its bytes as
+  -- read (decrypted where the session was applied), absent for a game
+  -- packet not decrypted yet; session: the session applied; node and
+  -- sources: what the transport reader made of it; header: the size of the
+  -- header the cipher leaves clear; too_long: longer than the key table
+  -- while the conversation decrypts.
   function render.game(tvb, pinfo, tree, d)
     local raw, shown, length, header = d.raw, d.shown or nil, d.length, d.header
     local captured, frame, node, session = #raw, d.frame, d.node or nil, d.session or nil
