@@ -310,26 +310,30 @@ return function(subspace, transport, cipher)
     end
   end
 
-  -- A packet's subtree label, for the eye only. Those without an id are
-  -- few and made once.
-  local labels = {}
+  -- A packet's subtree label, for the eye only. Its fixed parts are made
+  -- once, by type; nothing made for one packet is kept, for a cache of
+  -- whole labels would hold as many texts as the capture has sizes.
+  local decimal = transport.decimal
+  local game_labels, core_labels = {}, {}
+  for type = 0, 255 do
+    game_labels[type] = format("Game packet 0x%02X, ", type)
+    local name = transport.NAMES[type]
+    core_labels[type] = name and name:sub(1, 1):upper() .. name:sub(2)
+                        or format("Core packet 00 %02X", type)
+  end
+
   local function label_of(node)
-    local key = node.id == nil and ((node.game or 256 + (node.core or 256)) * 65536 + node.size)
-    local label = key and labels[key] or nil
-    if label ~= nil and not node.reassembled then return label end
+    local label
     if node.game ~= nil then
-      label = format("Game packet 0x%02X, %d bytes", node.game, node.size)
+      label = game_labels[node.game] .. decimal(node.size) .. " bytes"
     elseif node.core then
-      local name = transport.NAMES[node.core]
-      label = name and name:sub(1, 1):upper() .. name:sub(2)
-              or format("Core packet 00 %02X", node.core)
-      if node.id ~= nil then label = label .. " " .. transport.decimal(node.id) end
+      label = core_labels[node.core]
+      if node.id ~= nil then label = label .. " " .. decimal(node.id) end
     else
       label = "Core packet"
     end
     if node.size == 0 then label = label .. ", empty" end
     if node.reassembled then return "Reassembled " .. label:sub(1, 1):lower() .. label:sub(2) end
-    if key then labels[key] = label end
     return label
   end
 
