@@ -49,13 +49,16 @@ local TWO31, TWO32 = 2147483648, 4294967296
 
 -- What a receiver keeps per connection and direction: the next reliable id
 -- it will take, the reliable packets that arrived ahead of it (their
--- pieces), the frame that first carried each id, and the chunked and
--- streamed packets being joined. A flow whose beginning the capture does
+-- pieces), the frame that first carried each id (seen, by the id's
+-- distance from the first id plus 1: ids that follow one another are then
+-- a list, which Lua keeps as an array, not as a hash of one node each),
+-- and the chunked and streamed packets being joined. A flow whose beginning the capture does
 -- not hold (partial) starts in the middle of a chunked and of a streamed
 -- packet, as far as it knows: their pieces up to the next tail, and up to
 -- a stream of another length, are shown as pieces and never joined.
 function transport.new_flow(partial)
-  local flow = {next = nil, held = {}, seen = {}, chunk = {parts = {}, size = 0}, stream = nil}
+  local flow = {next = nil, first_id = nil, held = {}, seen = {}, chunk = {parts = {}, size = 0},
+                stream = nil}
   if partial then transport.lose_start(flow) end
   return flow
 end
@@ -214,13 +217,14 @@ end
 -- left behind missing.
 local function sequence(ctx, flow, node, pieces)
   local id = node.id
-  local first = flow.seen[id]
+  if flow.next == nil then flow.next, flow.first_id = id, id end
+  local slot = (id - flow.first_id) % TWO32 + 1
+  local first = flow.seen[slot]
   if first ~= nil then
     node.note = {retransmission = first}
     return
   end
-  flow.seen[id] = ctx.frame
-  if flow.next == nil then flow.next = id end
+  flow.seen[slot] = ctx.frame
   local ahead = (id - flow.next) % TWO32
   if ahead >= TWO31 then
     node.note = {stale = flow.next}
@@ -256,9 +260,9 @@ local function keep_note(ctx, index, note)
 end
 
 -- The packets joined while node was read become its children, unless
--- node is as deep as packets go.
-local function adopt(ctx, node, built)
-  if node.depth >= transport.MAX_DEPTH then
+-- node, depth deep, is as deep as packets go.
+local function adopt(ctx, node, depth, built)
+  if depth >= transport.MAX_DEPTH then
     problem(node, "too_deep")
     return
   end
@@ -274,7 +278,7 @@ local function adopt(ctx, node, built)
   for i = 1, #built do
     local source = #sources + 1
     sources[source] = built[i]
-    local child = read(ctx, built[i], source, 1, #built[i], node.depth + 1, nil)
+    local child = read(ctx, built[i], source, 1, #built[i], depth + 1, nil)
     child.reassembled = true
     node.children[#node.children + 1] = child
   end
@@ -293,14 +297,15 @@ local function note_of(ctx, index)
 end
 
 -- Chunk and stream pieces: taken at once, or by the reliable packet that
--- carries them (owner) when its turn comes.
-local function piece(ctx, node, data, at, last, owner)
+-- carries them (owner) when its turn comes. index: the node's number in
+-- its frame.
+local function piece(ctx, node, index, data, at, last, owner)
   node.piece_offset = at - 1
   node.piece_size = last - at + 1
   local flow = ctx.flow
   if not flow then return end
   local item = {kind = node.core, bytes = sub(data, at, last), length = node.length,
-                note = note_of(ctx, node.index)}
+                note = note_of(ctx, index)}
   node.note = item.note
   if owner ~= nil then
     owner[#owner + 1] = item
@@ -320,33 +325,38 @@ end
 --   children; problem and detail; the fields of its type; note, what the
 --   reassembly decided for it (kept across passes in ctx.notes).
 read = function(ctx, data, source, first, last, depth, owner)
-  ctx.count = ctx.count + 1
-  local index = ctx.count
+  local index = ctx.count + 1
+  ctx.count = index
   local size = last - first + 1
-  local node = {source = source, offset = first - 1, size = size, depth = depth,
-                index = index, note = ctx.notes[index]}
+  -- Each node is made in the shape it keeps: a table that grows past the
+  -- size it was made with is made again, and a datagram makes several.
   if size <= 0 then
-    node.size = 0
-    problem(node, "empty")
-    return node
+    return {source = source, offset = first - 1, size = 0, problem = "empty"}
   end
   local b0 = byte(data, first)
   if b0 ~= 0 then
-    node.game = b0
-    return node
+    -- Game packets, most of what a capture holds, carry no notes.
+    return {source = source, offset = first - 1, size = size, game = b0}
   end
   if size < 2 then
-    node.core = false  -- a core packet without its type byte
-    problem(node, "short")
-    return node
+    -- A core packet without its type byte.
+    return {source = source, offset = first - 1, size = size, core = false, problem = "short"}
   end
   local type = byte(data, first + 1)
-  node.core = type
   local body = first + 2
+  local node
+  if type == transport.RELIABLE and size >= 6 then
+    node = {source = source, offset = first - 1, size = size, core = type,
+            note = ctx.notes[index], id = u32(data, body), children = {}}
+  elseif type == transport.ACK and size >= 6 then
+    node = {source = source, offset = first - 1, size = size, core = type,
+            note = ctx.notes[index], ack = u32(data, body)}
+  else
+    node = {source = source, offset = first - 1, size = size, core = type,
+            note = ctx.notes[index]}
+  end
   if type == transport.RELIABLE then
     if not needs(node, 4) then return node end
-    node.id = u32(data, body)
-    node.children = {}
     local pieces = ctx.flow and {} or nil
     if size == 6 then
       problem(node, "empty")
@@ -371,10 +381,9 @@ read = function(ctx, data, source, first, last, depth, owner)
       end
       if node.note ~= nil then keep_note(ctx, index, node.note) end
     end
-    if node.note ~= nil and node.note.built ~= nil then adopt(ctx, node, node.note.built) end
+    if node.note ~= nil and node.note.built ~= nil then adopt(ctx, node, depth, node.note.built) end
   elseif type == transport.ACK then
     exactly(node, 4)
-    if size >= 6 then node.ack = u32(data, body) end
   elseif type == transport.SYNC_REQUEST then
     if needs(node, 4) then
       node.time = u32(data, body)
@@ -389,11 +398,11 @@ read = function(ctx, data, source, first, last, depth, owner)
     exactly(node, 8)
     if size >= 10 then node.echo, node.time = u32(data, body), u32(data, body + 4) end
   elseif type == transport.CHUNK_BODY or type == transport.CHUNK_TAIL then
-    piece(ctx, node, data, body, last, owner)
+    piece(ctx, node, index, data, body, last, owner)
   elseif type == transport.STREAM then
     if not needs(node, 4) then return node end
     node.length = u32(data, body)
-    piece(ctx, node, data, body + 4, last, owner)
+    piece(ctx, node, index, data, body + 4, last, owner)
   elseif type == transport.STREAM_CANCEL then
     exactly(node, 0)
     if ctx.flow then
@@ -431,7 +440,7 @@ read = function(ctx, data, source, first, last, depth, owner)
   end
   if node.note ~= nil and node.note.built ~= nil and type ~= transport.RELIABLE then
     node.children = node.children or {}
-    adopt(ctx, node, node.note.built)
+    adopt(ctx, node, depth, node.note.built)
   end
   return node
 end
