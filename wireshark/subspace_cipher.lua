@@ -96,7 +96,7 @@ local byte, char, unpack = string.byte, string.char, table.unpack or unpack
 -- only its own bytes are kept, so a prefix of a payload decrypts to the
 -- prefix of its plaintext (a capture cut short still decrypts as far as it
 -- goes). The payload must not be longer than MAX_PAYLOAD.
--- Words read and written a whole payload at a time where the Lua has a
+-- Words read and written a whole datagram at a time where the Lua has a
 -- packer: string.pack in Lua 5.3 and later, Wireshark's Struct in its Lua
 -- 5.1 and 5.2. A call for all words costs less than arithmetic on each
 -- byte, and decryption is most of what a datagram costs to read.
@@ -106,36 +106,50 @@ if string.unpack ~= nil then
 elseif Struct ~= nil then
   unpack_words, pack_words = Struct.unpack, Struct.pack
 end
-local PADDING = {"\0", "\0\0", "\0\0\0"}
 local load_text = loadstring or load
 
--- The decrypter of count words: for a count that Lua's registers hold,
--- written out word by word, without the table and the loop that cost more
--- than the words' own arithmetic.
+-- The decrypter of a payload of size bytes after a clear header of skip
+-- bytes: one unpack of the header and all words, one pack of the header
+-- and the words decrypted, and no copy of the text between them. A
+-- partial last word is read as a number of its own bytes (zeros above
+-- them) and written back as that many bytes. Up to a count of words that
+-- Lua's registers hold it is written out word by word, without the table
+-- and the loop that cost more than the words' own arithmetic.
 local MAX_WRITTEN_OUT = 64
 local decrypters = {}
 
-local function decrypter(count)
-  local format = "<" .. string.rep("I4", count)
+local function decrypter(skip, size)
+  local whole, rest = floor(size / 4), size % 4
+  local count = whole + (rest > 0 and 1 or 0)
+  local format = "<" .. (skip > 0 and "c" .. skip or "") .. string.rep("I4", whole)
+                 .. (rest > 0 and "I" .. rest or "")
+  local keep = 2 ^ (8 * rest)  -- what a partial last word keeps
   if count > MAX_WRITTEN_OUT then
-    return function(text, at, words, chain)
-      local w = {unpack_words(format, text, at)}
-      for i = 1, count do
+    local first = skip > 0 and 2 or 1  -- the header is the first value
+    return function(text, words, chain)
+      local w = {unpack_words(format, text)}
+      for i = first, first + count - 1 do
         local word = w[i]
-        w[i] = bxor3(word, words[i], chain)
+        w[i] = bxor3(word, words[i - first + 1], chain)
         chain = word
       end
-      return pack_words(format, unpack(w, 1, count))
+      if rest > 0 then w[first + count - 1] = w[first + count - 1] % keep end
+      return pack_words(format, unpack(w, 1, first + count - 1))
     end
   end
   local names, results = {}, {}
+  if skip > 0 then
+    names[1], results[1] = "header", "header"
+  end
   for i = 1, count do
-    names[i] = "c" .. i
-    results[i] = string.format("x(c%d, k[%d], %s)", i, i, i == 1 and "chain" or "c" .. (i - 1))
+    names[#names + 1] = "c" .. i
+    local result = string.format("x(c%d, k[%d], %s)", i, i, i == 1 and "chain" or "c" .. (i - 1))
+    if i == count and rest > 0 then result = result .. " % " .. string.format("%d", keep) end
+    results[#results + 1] = result
   end
   local source = "local unpack_words, pack_words, x, format = ...\n"
-                 .. "return function(text, at, k, chain)\n"
-                 .. "  local " .. table.concat(names, ", ") .. " = unpack_words(format, text, at)\n"
+                 .. "return function(text, k, chain)\n"
+                 .. "  local " .. table.concat(names, ", ") .. " = unpack_words(format, text)\n"
                  .. "  return pack_words(format, " .. table.concat(results, ", ") .. ")\n"
                  .. "end\n"
   return load_text(source)(unpack_words, pack_words, bxor3, format)
@@ -145,18 +159,17 @@ end
 -- first bytes before them as they are.
 local function decrypt_packed(session, text, skip)
   local size = #text - skip
-  local pad = (4 - size % 4) % 4
-  local count = (size + pad) / 4
-  local decrypt = decrypters[count]
-  if decrypt == nil then
-    decrypt = decrypter(count)
-    decrypters[count] = decrypt
+  local by_size = decrypters[skip]
+  if by_size == nil then
+    by_size = {}
+    decrypters[skip] = by_size
   end
-  local plain = decrypt(pad == 0 and text or text .. PADDING[pad], skip + 1, session.words,
-                        session.key)
-  if pad > 0 then plain = plain:sub(1, size) end
-  if skip == 0 then return plain end
-  return text:sub(1, skip) .. plain
+  local decrypt = by_size[size]
+  if decrypt == nil then
+    decrypt = decrypter(skip, size)
+    by_size[size] = decrypt
+  end
+  return decrypt(text, session.words, session.key)
 end
 
 -- The payload is what follows the first skip bytes of text (its clear
