@@ -108,68 +108,80 @@ elseif Struct ~= nil then
 end
 local load_text = loadstring or load
 
--- The decrypter of a payload of size bytes after a clear header of skip
--- bytes: one unpack of the header and all words, one pack of the header
--- and the words decrypted, and no copy of the text between them. A
--- partial last word is read as a number of its own bytes (zeros above
--- them) and written back as that many bytes. Up to a count of words that
--- Lua's registers hold it is written out word by word, without the table
--- and the loop that cost more than the words' own arithmetic.
+-- A datagram is decrypted by one unpack of its header and all its words,
+-- and one pack of the header and the words decrypted, with no copy of the
+-- text between them. A partial last word is read as a number of its own
+-- bytes (zeros above them) and written back as that many bytes. The pack
+-- format and what the last word keeps are made per header and payload
+-- size; the decrypter is shared by all sizes of one word count (fewer
+-- functions to keep in the processor's cache) and, up to a count that
+-- Lua's registers hold, written out word by word, without the table and
+-- the loop that cost more than the words' own arithmetic.
 local MAX_WRITTEN_OUT = 64
-local decrypters = {}
+local decrypters = {{}, {}}  -- without a header, with one; by word count
 
-local function decrypter(skip, size)
-  local whole, rest = floor(size / 4), size % 4
-  local count = whole + (rest > 0 and 1 or 0)
-  local format = "<" .. (skip > 0 and "c" .. skip or "") .. string.rep("I4", whole)
-                 .. (rest > 0 and "I" .. rest or "")
-  local keep = 2 ^ (8 * rest)  -- what a partial last word keeps
+local function decrypter(headed, count)
   if count > MAX_WRITTEN_OUT then
-    local first = skip > 0 and 2 or 1  -- the header is the first value
-    return function(text, words, chain)
+    local first = headed and 2 or 1  -- the header is the first value
+    local last = first + count - 1
+    return function(text, words, chain, format, keep)
       local w = {unpack_words(format, text)}
-      for i = first, first + count - 1 do
+      for i = first, last do
         local word = w[i]
         w[i] = bxor3(word, words[i - first + 1], chain)
         chain = word
       end
-      if rest > 0 then w[first + count - 1] = w[first + count - 1] % keep end
-      return pack_words(format, unpack(w, 1, first + count - 1))
+      w[last] = w[last] % keep
+      return pack_words(format, unpack(w, 1, last))
     end
   end
   local names, results = {}, {}
-  if skip > 0 then
+  if headed then
     names[1], results[1] = "header", "header"
   end
   for i = 1, count do
     names[#names + 1] = "c" .. i
-    local result = string.format("x(c%d, k[%d], %s)", i, i, i == 1 and "chain" or "c" .. (i - 1))
-    if i == count and rest > 0 then result = result .. " % " .. string.format("%d", keep) end
-    results[#results + 1] = result
+    results[#results + 1] = string.format("x(c%d, k[%d], %s)", i, i,
+                                          i == 1 and "chain" or "c" .. (i - 1))
   end
-  local source = "local unpack_words, pack_words, x, format = ...\n"
-                 .. "return function(text, k, chain)\n"
+  results[#results] = results[#results] .. " % keep"
+  local source = "local unpack_words, pack_words, x = ...\n"
+                 .. "return function(text, k, chain, format, keep)\n"
                  .. "  local " .. table.concat(names, ", ") .. " = unpack_words(format, text)\n"
                  .. "  return pack_words(format, " .. table.concat(results, ", ") .. ")\n"
                  .. "end\n"
-  return load_text(source)(unpack_words, pack_words, bxor3, format)
+  return load_text(source)(unpack_words, pack_words, bxor3)
+end
+
+-- How a payload of size bytes after a header of skip bytes is decrypted:
+-- its decrypter, its pack format, and the modulus its last word keeps.
+local shapes = {}
+
+local function shape_of(skip, size)
+  local whole, rest = floor(size / 4), size % 4
+  local count = whole + (rest > 0 and 1 or 0)
+  local by_count = decrypters[skip > 0 and 2 or 1]
+  local decrypt = by_count[count]
+  if decrypt == nil then
+    decrypt = decrypter(skip > 0, count)
+    by_count[count] = decrypt
+  end
+  local format = "<" .. (skip > 0 and "c" .. skip or "") .. string.rep("I4", whole)
+                 .. (rest > 0 and "I" .. rest or "")
+  return {decrypt = decrypt, format = format, keep = rest > 0 and floor(256 ^ rest) or TWO32}
 end
 
 -- The bytes of text after its first skip bytes decrypted, with those
 -- first bytes before them as they are.
 local function decrypt_packed(session, text, skip)
   local size = #text - skip
-  local by_size = decrypters[skip]
-  if by_size == nil then
-    by_size = {}
-    decrypters[skip] = by_size
+  local key = skip * 1024 + size
+  local shape = shapes[key]
+  if shape == nil then
+    shape = shape_of(skip, size)
+    shapes[key] = shape
   end
-  local decrypt = by_size[size]
-  if decrypt == nil then
-    decrypt = decrypter(skip, size)
-    by_size[size] = decrypt
-  end
-  return decrypt(text, session.words, session.key)
+  return shape.decrypt(text, session.words, session.key, shape.format, shape.keep)
 end
 
 -- The payload is what follows the first skip bytes of text (its clear
