@@ -241,7 +241,10 @@ local function sequence(ctx, flow, node, pieces)
     if flow.held[id] ~= nil then node.note.waiting = flow.next end
     return
   end
-  flow.held[id] = pieces
+  -- The next id, as most are: taken at once, without a stay in held that
+  -- would leave its key behind there.
+  for i = 1, #pieces do take(ctx, flow, pieces[i]) end
+  flow.next = (flow.next + 1) % TWO32
   take_held(ctx, flow)
 end
 
