@@ -59,36 +59,51 @@ return function(subspace, show)
   end
 
   -- Key requests seen by the heuristic, waiting for their answer; the
-  -- server ports of the relay capture's game pairs.
+  -- server ports of the relay capture's game pairs; the endpoints of the
+  -- frame read last and of the last two senders (see endpoints below).
   local requests, relay_game_ports
+  local ends_frame, ends_ports, ends, last, before
 
   function locate.forget()
     requests, relay_game_ports = {}, {}
+    ends_frame, ends_ports, ends, last, before = nil, nil, nil, {}, {}
   end
   locate.forget()
 
   local decimal = show.decimal  -- a number turned into text costs a format
-  local function endpoint(address, port)
-    return tostring(address) .. ":" .. decimal(port)
-  end
-
-  -- A datagram's two endpoints, made once although both the heuristic and
-  -- the conversation ask (the frame and ports tell a tunnelled datagram of
-  -- the same frame apart).
-  local ends_frame, ends_ports, ends_source, ends_destination
-  local function endpoints(pinfo, number, source_port, destination_port)
-    local ports = source_port * 65536 + destination_port
-    if ends_frame ~= number or ends_ports ~= ports then
-      ends_frame, ends_ports = number, ports
-      ends_source = endpoint(pinfo.src, source_port)
-      ends_destination = endpoint(pinfo.dst, destination_port)
-    end
-    return ends_source, ends_destination
-  end
 
   local function conversation_key(source, destination)
     return source < destination and source .. " " .. destination
            or destination .. " " .. source
+  end
+
+  -- A datagram's two endpoints as texts, and its conversation's, made once
+  -- although both the heuristic and the conversation ask (the frame and
+  -- ports tell a tunnelled datagram of the same frame apart). The last two
+  -- senders' are kept with their addresses: two addresses cost less to
+  -- compare than to turn into texts, and most datagrams answer the one
+  -- before or follow it.
+  local function endpoints(pinfo, number, source_port, destination_port)
+    local ports = source_port * 65536 + destination_port
+    if ends_frame == number and ends_ports == ports then
+      return ends.source, ends.destination, ends.key
+    end
+    ends_frame, ends_ports = number, ports
+    local source, destination = pinfo.src, pinfo.dst
+    if last.ports == ports and last.source_address == source
+        and last.destination_address == destination then
+      ends = last
+    elseif before.ports == ports and before.source_address == source
+        and before.destination_address == destination then
+      ends, last, before = before, before, last
+    else
+      ends, last, before = before, before, last
+      ends.ports, ends.source_address, ends.destination_address = ports, source, destination
+      ends.source = tostring(source) .. ":" .. decimal(source_port)
+      ends.destination = tostring(destination) .. ":" .. decimal(destination_port)
+      ends.key = conversation_key(ends.source, ends.destination)
+    end
+    return ends.source, ends.destination, ends.key
   end
 
   local function direction_flag(pinfo)
@@ -130,8 +145,8 @@ return function(subspace, show)
         hint = "s2c"
       end
     end
-    local source, destination = endpoints(pinfo, frame_number, source_port, destination_port)
-    return conversation_key(source, destination), source, hint
+    local source, _, key = endpoints(pinfo, frame_number, source_port, destination_port)
+    return key, source, hint
   end
 
   -- The frame's number and ports are read once, by whoever asks first:

@@ -266,6 +266,14 @@ TEST_F(SubspaceDissectorTest, FollowsEachConversationThroughReconnectsAndDisconn
 
   game.Exchange(-1000, 1000, -3);
   game.Send(true, packet(100), true)[kInfo] = "c2s game 0x0E";
+  // Another client behind the same port, at another address, is a
+  // conversation of its own with its own keys.
+  Connection twin(capture, rows, Endpoint("10.0.0.5", 50001), Endpoint("10.0.0.9", 382));
+  twin.Exchange(-1500, 1500);
+  for (const bool fromClient : {true, false}) {
+    game.Send(fromClient, packet(48), true);
+    twin.Send(fromClient, packet(48), true);
+  }
   late.Send(false, packet(30), false);
   game.Send(false, std::string("\x00\x09\x28", 3) + Payload(60, random), true)[kInfo] =
       "s2c chunk tail + reassembled game 0x28";
