@@ -52,10 +52,11 @@ local TWO31, TWO32 = 2147483648, 4294967296
 -- pieces), the frame that first carried each id (seen, by the id's
 -- distance from the first id plus 1: ids that follow one another are then
 -- a list, which Lua keeps as an array, not as a hash of one node each),
--- and the chunked and streamed packets being joined. A flow whose beginning the capture does
--- not hold (partial) starts in the middle of a chunked and of a streamed
--- packet, as far as it knows: their pieces up to the next tail, and up to
--- a stream of another length, are shown as pieces and never joined.
+-- and the chunked and streamed packets being joined. A flow whose
+-- beginning the capture does not hold (partial) starts in the middle of a
+-- chunked and of a streamed packet, as far as it knows: their pieces up to
+-- the next tail, and up to a stream of another length, are shown as pieces
+-- and never joined.
 function transport.new_flow(partial)
   local flow = {next = nil, first_id = nil, held = {}, seen = {}, chunk = {parts = {}, size = 0},
                 stream = nil}
