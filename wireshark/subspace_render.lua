@@ -431,25 +431,28 @@ return function(subspace, transport, cipher)
     local direction = frame.direction
     local visible = tree.visible
 
-    local summary = node and transport.summary(node) or "not captured"
-    if not d.readable and node ~= nil then summary = summary .. ", not decrypted" end
     local type = header == 2 and byte(raw, 2) or nil
     local client_key, protocol, server_key
     if type == transport.KEY_REQUEST and length == 8 and direction == "c2s" then
       client_key = le.s32(shown, 3)
-      if client_key ~= nil then summary = summary .. ", client key " .. client_key end
       protocol = byte(shown, 7)
-      if protocol ~= nil then
-        if protocol >= 128 then protocol = protocol - 256 end
-        summary = summary .. ", protocol " .. protocol
-      end
+      if protocol ~= nil and protocol >= 128 then protocol = protocol - 256 end
     elseif type == transport.KEY_RESPONSE and direction ~= "c2s" then
       server_key = le.s32(shown, 3)
-      if server_key ~= nil then summary = summary .. ", server key " .. server_key end
     end
     local cols = pinfo.cols
-    cols.protocol = "SubSpace"
-    cols.info = direction ~= nil and direction .. " " .. summary or summary
+    -- Views with the tree in view seldom build columns (tshark's -V and
+    -- -T fields do not). Where none is built Wireshark names the column
+    -- "(info)", and the Info text is not made for nothing.
+    if not visible or tostring(cols.info) ~= "(info)" then
+      local summary = node and transport.summary(node) or "not captured"
+      if not d.readable and node ~= nil then summary = summary .. ", not decrypted" end
+      if client_key ~= nil then summary = summary .. ", client key " .. client_key end
+      if protocol ~= nil then summary = summary .. ", protocol " .. protocol end
+      if server_key ~= nil then summary = summary .. ", server key " .. server_key end
+      cols.protocol = "SubSpace"
+      cols.info = direction ~= nil and direction .. " " .. summary or summary
+    end
 
     local decrypted_now = session ~= nil and captured > header
     start_frame(number)
