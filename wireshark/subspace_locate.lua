@@ -60,13 +60,13 @@ return function(subspace, show)
 
   -- Key requests seen by the heuristic, waiting for their answer; the
   -- server ports of the relay capture's game pairs; the endpoints of the
-  -- frame read last and of the last two senders (see endpoints below).
+  -- last two senders, the last one's frame with them (see endpoints below).
   local requests, relay_game_ports
-  local ends_frame, ends_ports, ends, last, before
+  local last, before
 
   function locate.forget()
     requests, relay_game_ports = {}, {}
-    ends_frame, ends_ports, ends, last, before = nil, nil, nil, {}, {}
+    last, before = {}, {}
   end
   locate.forget()
 
@@ -85,25 +85,23 @@ return function(subspace, show)
   -- before or follow it.
   local function endpoints(pinfo, number, source_port, destination_port)
     local ports = source_port * 65536 + destination_port
-    if ends_frame == number and ends_ports == ports then
-      return ends.source, ends.destination, ends.key
+    if last.frame ~= number or last.ports ~= ports then
+      local source, destination = pinfo.src, pinfo.dst
+      if last.ports ~= ports or last.source_address ~= source
+          or last.destination_address ~= destination then
+        local again = before.ports == ports and before.source_address == source
+                      and before.destination_address == destination
+        last, before = before, last
+        if not again then
+          last.ports, last.source_address, last.destination_address = ports, source, destination
+          last.source = tostring(source) .. ":" .. decimal(source_port)
+          last.destination = tostring(destination) .. ":" .. decimal(destination_port)
+          last.key = conversation_key(last.source, last.destination)
+        end
+      end
+      last.frame = number
     end
-    ends_frame, ends_ports = number, ports
-    local source, destination = pinfo.src, pinfo.dst
-    if last.ports == ports and last.source_address == source
-        and last.destination_address == destination then
-      ends = last
-    elseif before.ports == ports and before.source_address == source
-        and before.destination_address == destination then
-      ends, last, before = before, before, last
-    else
-      ends, last, before = before, before, last
-      ends.ports, ends.source_address, ends.destination_address = ports, source, destination
-      ends.source = tostring(source) .. ":" .. decimal(source_port)
-      ends.destination = tostring(destination) .. ":" .. decimal(destination_port)
-      ends.key = conversation_key(ends.source, ends.destination)
-    end
-    return ends.source, ends.destination, ends.key
+    return last.source, last.destination, last.key
   end
 
   local function direction_flag(pinfo)
